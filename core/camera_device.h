@@ -33,24 +33,24 @@ struct FrameSink {
     // Asks the class driver to run the pin's processing asynchronously.
     virtual NTSTATUS NotifyFrame() = 0;
 
-protected:
+  protected:
     ~FrameSink() = default;
 };
 
 // The eleven camera operations, in slot order. The capture thread reaches the camera only
 // through this table, so tests can put a fake camera behind it.
 struct CameraOps {
-    NTSTATUS (*OnFrameReady)(CameraDevice* device);                    // 0
-    bool (*StartCapture)(CameraDevice* device);                        // 1
+    NTSTATUS (*OnFrameReady)(CameraDevice* device);                      // 0
+    bool (*StartCapture)(CameraDevice* device);                          // 1
     bool (*ReadFrame)(CameraDevice* device, uint8_t* buffer, bool* ok);  // 2
-    void (*GetRawFrameSize)(CameraDevice* device, uint32_t* size);     // 3
-    void (*GetRawOffset)(CameraDevice* device, int32_t* offset);       // 4
-    void (*GetRawStride)(CameraDevice* device, int32_t* stride);       // 5
-    void (*AbortMarkedPipes)(CameraDevice* device);                    // 6
-    void (*CancelFrameRead)(CameraDevice* device);                     // 7
-    int32_t (*GetRoiX)(CameraDevice* device);                          // 8
-    int32_t (*GetRoiY)(CameraDevice* device);                          // 9
-    int32_t (*GetExtraValue)(CameraDevice* device);                    // 10
+    void (*GetRawFrameSize)(CameraDevice* device, uint32_t* size);       // 3
+    void (*GetRawOffset)(CameraDevice* device, int32_t* offset);         // 4
+    void (*GetRawStride)(CameraDevice* device, int32_t* stride);         // 5
+    void (*AbortMarkedPipes)(CameraDevice* device);                      // 6
+    void (*CancelFrameRead)(CameraDevice* device);                       // 7
+    int32_t (*GetRoiX)(CameraDevice* device);                            // 8
+    int32_t (*GetRoiY)(CameraDevice* device);                            // 9
+    int32_t (*GetExtraValue)(CameraDevice* device);                      // 10
 };
 
 extern const CameraOps kCameraOps;

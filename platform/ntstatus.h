@@ -29,7 +29,9 @@ constexpr NTSTATUS STATUS_OBJECT_NAME_NOT_FOUND = static_cast<NTSTATUS>(0xC00000
 constexpr NTSTATUS STATUS_NOT_SUPPORTED = static_cast<NTSTATUS>(0xC00000BB);
 constexpr NTSTATUS STATUS_IO_DEVICE_ERROR = static_cast<NTSTATUS>(0xC0000185);
 
-constexpr bool NT_SUCCESS(NTSTATUS status) { return status >= 0; }
+constexpr bool NT_SUCCESS(NTSTATUS status) {
+    return status >= 0;
+}
 
 // "STATUS_TIMEOUT", or the hexadecimal code for one without a name here.
 const char* NtStatusName(NTSTATUS status);

@@ -48,11 +48,19 @@ void ExFreePool(void* block) {
 
 namespace pool {
 
-int64_t LiveAllocations() { return liveAllocations.load(); }
-uint64_t AllocationCount() { return allocationCount.load(); }
-uint64_t InjectedFailures() { return injectedFailures.load(); }
+int64_t LiveAllocations() {
+    return liveAllocations.load();
+}
+uint64_t AllocationCount() {
+    return allocationCount.load();
+}
+uint64_t InjectedFailures() {
+    return injectedFailures.load();
+}
 
-void FailNth(uint64_t n) { failAt.store(n == 0 ? 0 : allocationCount.load() + n); }
+void FailNth(uint64_t n) {
+    failAt.store(n == 0 ? 0 : allocationCount.load() + n);
+}
 
 void FailWithProbability(double p, uint64_t seed) {
     std::lock_guard<std::mutex> guard(randomLock);

@@ -45,11 +45,16 @@ NTSTATUS KeWaitForSingleObject(KEVENT* event, const int64_t* timeout) {
 }
 
 void KeInitializeSpinLock(KSPIN_LOCK*) {}
-void KeAcquireSpinLock(KSPIN_LOCK* spinLock) { spinLock->lock.lock(); }
-void KeReleaseSpinLock(KSPIN_LOCK* spinLock) { spinLock->lock.unlock(); }
+void KeAcquireSpinLock(KSPIN_LOCK* spinLock) {
+    spinLock->lock.lock();
+}
+void KeReleaseSpinLock(KSPIN_LOCK* spinLock) {
+    spinLock->lock.unlock();
+}
 
 NTSTATUS KeDelayExecutionThread(int64_t interval) {
-    std::this_thread::sleep_for(std::chrono::nanoseconds((interval < 0 ? -interval : interval) * 100));
+    std::this_thread::sleep_for(
+        std::chrono::nanoseconds((interval < 0 ? -interval : interval) * 100));
     return STATUS_SUCCESS;
 }
 
@@ -76,7 +81,9 @@ void Release(KTHREAD* thread) {
 }  // namespace
 
 namespace threads {
-void FailNth(uint64_t n) { threadFailAt.store(n == 0 ? 0 : threadCreations.load() + n); }
+void FailNth(uint64_t n) {
+    threadFailAt.store(n == 0 ? 0 : threadCreations.load() + n);
+}
 }  // namespace threads
 
 NTSTATUS PsCreateSystemThread(PKTHREAD* out, PKSTART_ROUTINE routine, void* context) {
@@ -103,7 +110,9 @@ NTSTATUS PsCreateSystemThread(PKTHREAD* out, PKSTART_ROUTINE routine, void* cont
     return STATUS_SUCCESS;
 }
 
-void PsTerminateSystemThread(NTSTATUS) { throw TerminateThread{}; }
+void PsTerminateSystemThread(NTSTATUS) {
+    throw TerminateThread{};
+}
 
 NTSTATUS KeWaitForThread(PKTHREAD thread, const int64_t* timeout) {
     return KeWaitForSingleObject(&thread->finished, timeout);

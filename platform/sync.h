@@ -29,7 +29,9 @@ bool KeReadStateEvent(KEVENT* event);
 NTSTATUS KeWaitForSingleObject(KEVENT* event, const int64_t* timeout);
 
 // Relative timeout for `KeWaitForSingleObject` from milliseconds.
-constexpr int64_t RelativeTimeoutMs(int64_t ms) { return -ms * 10'000; }
+constexpr int64_t RelativeTimeoutMs(int64_t ms) {
+    return -ms * 10'000;
+}
 
 // Spin lock stand-in: a short mutual-exclusion region usable from any thread.
 struct KSPIN_LOCK {

@@ -94,7 +94,9 @@ constexpr USBD_STATUS USBD_STATUS_CANCELED = static_cast<USBD_STATUS>(0xC0010000
 constexpr USBD_STATUS USBD_STATUS_DEVICE_GONE = static_cast<USBD_STATUS>(0xC0007000);
 constexpr USBD_STATUS USBD_STATUS_ERROR_BUSY = static_cast<USBD_STATUS>(0xC0007001);
 constexpr USBD_STATUS USBD_STATUS_INVALID_PARAMETER = static_cast<USBD_STATUS>(0x80000300);
-constexpr bool USBD_SUCCESS(USBD_STATUS status) { return status >= 0; }
+constexpr bool USBD_SUCCESS(USBD_STATUS status) {
+    return status >= 0;
+}
 
 using USBD_PIPE_HANDLE = void*;
 using USBD_CONFIGURATION_HANDLE = void*;

@@ -12,15 +12,15 @@ namespace bayercam::tool {
 
 // Options that come before the command and apply to every command.
 struct GlobalOptions {
-    bool sim = false;                  // --sim: the built-in simulated camera
-    std::string settingsDir;           // --settings-dir DIR
-    std::optional<int32_t> simClock;   // --sim-clock N: clock selection the simulated camera reports
-    double simFps = 30.0;              // --sim-fps F: 0 = as fast as possible
-    std::string simScene = "chart";    // --sim-scene chart|file:PATH
-    std::string usbTrace;              // --usb-trace FILE: usbmon pcap of every bus transfer
-    std::string usbDevice;             // --usb VID:PID[:SERIAL]
-    std::string usbPath;               // --usb-path BUS-PORTS
-    bool quiet = false;                // --quiet
+    bool sim = false;                 // --sim: the built-in simulated camera
+    std::string settingsDir;          // --settings-dir DIR
+    std::optional<int32_t> simClock;  // --sim-clock N: clock selection the simulated camera reports
+    double simFps = 30.0;             // --sim-fps F: 0 = as fast as possible
+    std::string simScene = "chart";   // --sim-scene chart|file:PATH
+    std::string usbTrace;             // --usb-trace FILE: usbmon pcap of every bus transfer
+    std::string usbDevice;            // --usb VID:PID[:SERIAL]
+    std::string usbPath;              // --usb-path BUS-PORTS
+    bool quiet = false;               // --quiet
 };
 
 // Adds the command to `app` as a subcommand; its callback runs the command and stores the exit

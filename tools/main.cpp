@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     app.add_option("--sim-fps", global.simFps, "Simulated frame rate (0: as fast as possible)")
         ->check(CLI::Range(0.0, 1000.0));
     app.add_option("--sim-scene", global.simScene, "Simulated image: chart or file:PATH.pgm");
-    app.add_option("--usb-trace", global.usbTrace, "Write every bus transfer to FILE (usbmon pcap)");
+    app.add_option("--usb-trace", global.usbTrace,
+                   "Write every bus transfer to FILE (usbmon pcap)");
     app.add_option("--usb", global.usbDevice, "Real camera by VID:PID or VID:PID:SERIAL (hex ids)");
     app.add_option("--usb-path", global.usbPath, "Real camera by bus path, e.g. 1-3.1");
     app.add_flag("-q,--quiet", global.quiet, "No progress output");

@@ -8,9 +8,9 @@
 namespace bayercam {
 
 struct UsbTarget {
-    DEVICE_OBJECT* physicalDevice;    // opens the device's settings store
-    DEVICE_OBJECT* lowerDevice;       // target of every USB request
-    DEVICE_OBJECT* functionalDevice;  // owns the filter factory
+    DEVICE_OBJECT* physicalDevice;                   // opens the device's settings store
+    DEVICE_OBJECT* lowerDevice;                      // target of every USB request
+    DEVICE_OBJECT* functionalDevice;                 // owns the filter factory
     USB_CONFIGURATION_DESCRIPTOR* configDescriptor;  // wTotalLength bytes, owned
     USBD_INTERFACE_INFORMATION* interfaceInfo;       // first interface, its own Length bytes, owned
     uint8_t* pipeAbortMarks;                         // one byte per pipe, owned
