@@ -14,7 +14,6 @@ namespace {
 
 using test_support::ReadWholeFile;
 using test_support::TestSettingsRoot;
-using test_support::WriteWholeFile;
 
 // The driver key and its settings group, as a load or save opens them.
 struct OpenedSettings {
@@ -115,28 +114,6 @@ TEST(SettingsKey, AMissingGroupIsCreatedAndKeepsEveryDefault) {
     }
 }
 
-TEST(SettingsKey, AHandEditedFileLoadsWhatItCanRead) {
-    TestSettingsRoot root;
-    WriteWholeFile(root.ValuesFile(kSettingsKeyName),
-                   "Exposure = dword:5000\r\nHue = sz:\"400\"\r\nRoiW=dword:-1\r\nBrightness = 6");
-    OpenedSettings settings(root);
-    struct Expect {
-        SettingIndex index;
-        int32_t value;
-    };
-    const Expect expects[] = {
-        {kSettingExposure, 5000},
-        {kSettingHue, kSettingValues[kSettingHue].defaultValue},
-        {kSettingRoiW, -1},
-        {kSettingBrightness, kSettingValues[kSettingBrightness].defaultValue},
-    };
-    for (const auto& e : expects) {
-        int32_t value = kSettingValues[e.index].defaultValue;
-        QueryDwordSetting(settings.key, kSettingValues[e.index].name, &value);
-        EXPECT_EQ(value, e.value) << kSettingValues[e.index].name;
-    }
-}
-
 TEST(SettingsKey, EachLeadingPartOfAPathIsCreated) {
     struct Case {
         const char* path;
@@ -155,14 +132,6 @@ TEST(SettingsKey, EachLeadingPartOfAPathIsCreated) {
         EXPECT_EQ(settings.key != nullptr, NT_SUCCESS(c.status)) << c.path;
         EXPECT_TRUE(std::filesystem::is_directory(root.InstanceFolder() + "/" + c.mustExist))
             << c.path;
-    }
-}
-
-TEST(SettingsKey, ValueNamesAreDistinct) {
-    for (size_t i = 0; i < kSettingCount; ++i) {
-        for (size_t j = i + 1; j < kSettingCount; ++j) {
-            EXPECT_STRCASENE(kSettingValues[i].name, kSettingValues[j].name);
-        }
     }
 }
 
