@@ -59,10 +59,6 @@ bool WantsWrite(ACCESS_MASK access) {
     return access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 }
 
-bool WantsRead(ACCESS_MASK access) {
-    return access & KEY_QUERY_VALUE;
-}
-
 // Gives the folder a key record and a handle. Takes ownership of `folderFd` and `key` either way.
 NTSTATUS AttachFolder(RegistryKey* key, int folderFd, ACCESS_MASK access, HANDLE* handle) {
     int mode = R_OK | X_OK | (WantsWrite(access) ? W_OK : 0);
@@ -74,7 +70,7 @@ NTSTATUS AttachFolder(RegistryKey* key, int folderFd, ACCESS_MASK access, HANDLE
     }
     key->folderFd = folderFd;
     key->writable = access & KEY_SET_VALUE;
-    key->readable = WantsRead(access);
+    key->readable = access & KEY_QUERY_VALUE;
     key->values = ReadValuesFile(folderFd);
     std::lock_guard<std::mutex> guard(stateLock);
     openKeys.insert(key);
@@ -100,14 +96,15 @@ bool ValidComponent(std::string_view name) {
 int OpenSubkeyFolder(int parentFd, const std::string& name, bool caseInsensitive) {
     int fd = OpenFolderAt(parentFd, name.c_str());
     if (fd >= 0 || errno != ENOENT || !caseInsensitive) return fd;
-    int scanFd = dup(parentFd);
+    // A listing of its own: a duplicate of `parentFd` would share its read position with every
+    // other scan of the same key.
+    int scanFd = OpenFolderAt(parentFd, ".");
     DIR* dir = scanFd >= 0 ? fdopendir(scanFd) : nullptr;
     if (!dir) {
         if (scanFd >= 0) close(scanFd);
         errno = ENOENT;
         return -1;
     }
-    rewinddir(dir);
     fd = -1;
     while (dirent* entry = readdir(dir)) {
         if (ValidComponent(entry->d_name) && RegistryNamesEqual(entry->d_name, name)) {

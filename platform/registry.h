@@ -119,7 +119,8 @@ NTSTATUS ZwSetValueKey(HANDLE keyHandle, const char* valueName, uint32_t titleIn
 NTSTATUS ZwFlushKey(HANDLE keyHandle);
 
 // Flushes and closes the key. The handle is gone afterwards even when the flush fails; the
-// flush's status is returned so that a lost write is not reported as success.
+// flush's status is returned so that a lost write is not reported as success. A handle may be
+// used by several threads at once, but not while it is being closed.
 NTSTATUS ZwClose(HANDLE handle);
 
 // ---- Binding devices to the store (called by the code that brings devices up, and the tool) ----
