@@ -20,7 +20,10 @@ void RunWorker(KSPIN* pin) {
         });
         if (impl->workerStop) return;
         impl->passRequested = false;
-        if (FramesRequired(impl) && impl->queued.empty()) continue;
+        if (FramesRequired(impl) && impl->queued.empty()) {
+            impl->passEnded.notify_all();  // the request is dropped: the pin is idle
+            continue;
+        }
         impl->passRunning = true;
         uint64_t completedBefore = impl->framesCompleted;
         lock.unlock();
@@ -77,7 +80,17 @@ void KsPinDisableProcessing(KSPIN* pin) {
     std::unique_lock<std::mutex> lock(impl->lock);
     impl->processingAllowed = false;
     impl->passRequested = false;
+    impl->passEnded.notify_all();  // idle waiters: nothing more will run
     impl->passEnded.wait(lock, [&] { return !impl->passRunning; });
+}
+
+void KsPinWaitProcessingIdle(KSPIN* pin) {
+    if (!pin) return;
+    KSPIN_IMPL* impl = pin->Impl;
+    std::unique_lock<std::mutex> lock(impl->lock);
+    impl->passEnded.wait(lock, [&] {
+        return !impl->passRunning && !(impl->passRequested && impl->processingAllowed);
+    });
 }
 
 void KsPinAttemptProcessing(KSPIN* pin, bool /*asynchronous*/) {

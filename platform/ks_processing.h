@@ -13,4 +13,7 @@ namespace bayercam {
 // the worker; `asynchronous` false does not make the caller wait.
 void KsPinAttemptProcessing(KSPIN* pin, bool asynchronous);
 
+// Waits until no pass of the pin is running or about to run. Must not be called from a pass.
+void KsPinWaitProcessingIdle(KSPIN* pin);
+
 }  // namespace bayercam
