@@ -179,10 +179,10 @@ TEST(KsProcessing, PassesNeverOverlapAndRunOnlyInRun) {
         }
     }
     ASSERT_EQ(KsPinChangeState(fixture.pin, KSSTATE_RUN), STATUS_SUCCESS);
-    KsClosePin(fixture.pin);  // while the notifiers still knock
-    fixture.pin = nullptr;
     done = true;
     for (auto& thread : notifiers) thread.join();
+    KsClosePin(fixture.pin);  // from run, with passes likely still asked for
+    fixture.pin = nullptr;
     EXPECT_EQ(overlaps, 0);
     EXPECT_EQ(outsideRun, 0);
     EXPECT_GT(fixture.driver.passes, 0);
