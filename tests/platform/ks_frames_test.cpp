@@ -11,6 +11,7 @@
 #include "platform/ks_processing.h"
 #include "platform/ks_stream_pointer.h"
 #include "platform/pool.h"
+#include "platform/sync.h"
 
 namespace bayercam::test {
 namespace {
@@ -88,25 +89,6 @@ TEST_F(KsFrames, FramesComeBackInOrderThroughTheLeadingEdge) {
     EXPECT_EQ(Next(&frameStatus, 0), nullptr);
 }
 
-TEST_F(KsFrames, AFrameUnlockedWithoutEjectStaysAtTheLeadingEdge) {
-    std::vector<KSSTREAM_HEADER*> leading;
-    driver_.process = [&](KSPIN* pin) {
-        for (bool eject : {false, true, true}) {
-            KSSTREAM_POINTER* pointer =
-                KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
-            leading.push_back(pointer ? pointer->StreamHeader : nullptr);
-            if (pointer) KsStreamPointerUnlock(pointer, eject);
-        }
-        return STATUS_PENDING;
-    };
-    ASSERT_EQ(KsPinChangeState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
-    TestFrame frame;
-    ASSERT_EQ(KsPinQueueFrame(pin_, frame.Header()), STATUS_PENDING);
-    KsPinAttemptProcessing(pin_, true);
-    KsPinWaitProcessingIdle(pin_);
-    EXPECT_EQ(leading, (std::vector<KSSTREAM_HEADER*>{frame.Header(), frame.Header(), nullptr}));
-}
-
 TEST_F(KsFrames, StopGivesQueuedFramesBackCancelled) {
     struct Case {
         KSSTATE from, to;
@@ -178,14 +160,14 @@ TEST_F(KsFrames, UnusableFramesAreRefused) {
 // A pass is held while the pin closes with frames queued and more passes asked for: the close
 // waits for the pass, runs no other, and leaves nothing behind.
 TEST_F(KsFrames, CloseWithFramesQueuedAndPassesPendingEndsCleanly) {
-    Gate entered, release;
+    KEVENT entered, release;
     std::atomic<bool> closed{false};
     std::atomic<int> passesAfterClose{0};
     driver_.process = [&](KSPIN* pin) {
         if (closed) passesAfterClose++;
         if (++driver_.passes == 1) {
-            entered.Open();
-            release.Wait();
+            KeSetEvent(&entered);
+            KeWaitForSingleObject(&release, nullptr);
         }
         KSSTREAM_POINTER* pointer =
             KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
@@ -196,21 +178,21 @@ TEST_F(KsFrames, CloseWithFramesQueuedAndPassesPendingEndsCleanly) {
     std::deque<TestFrame> frames(4);
     for (auto& frame : frames) ASSERT_EQ(KsPinQueueFrame(pin_, frame.Header()), STATUS_PENDING);
     KsPinAttemptProcessing(pin_, true);
-    entered.Wait();
+    KeWaitForSingleObject(&entered, nullptr);
     KsPinAttemptProcessing(pin_, true);
     KsPinAttemptProcessing(pin_, true);
     std::thread closer([&] {
         KsClosePin(pin_);
         closed = true;
     });
-    release.Open();
+    KeSetEvent(&release);
     closer.join();
     pin_ = nullptr;
     EXPECT_EQ(passesAfterClose, 0);
     // The requests made during the first pass give at most one more, whether the close came
     // before it or after.
     EXPECT_LE(driver_.passes, 2);
-    EXPECT_EQ(driver_.Calls().back(), "pin close");
+    EXPECT_EQ(driver_.calls.back(), "pin close");
 }
 
 TEST_F(KsFrames, ReferenceClockStartsWithTheRunAndOnlyRises) {

@@ -10,6 +10,7 @@
 #include "platform/ks_processing.h"
 #include "platform/ks_stream_pointer.h"
 #include "platform/pool.h"
+#include "platform/sync.h"
 
 namespace bayercam::test {
 namespace {
@@ -95,19 +96,19 @@ TEST(KsProcessing, EnteringRunStartsProcessingUnlessThePinSaysNot) {
 
 TEST(KsProcessing, RequestsDuringAPassGiveExactlyOneMorePass) {
     PinFixture fixture(kDefaultPinFlags);
-    Gate entered, release;
+    KEVENT entered, release;
     fixture.driver.process = [&](KSPIN*) {
         if (++fixture.driver.passes == 1) {
-            entered.Open();
-            release.Wait();
+            KeSetEvent(&entered);
+            KeWaitForSingleObject(&release, nullptr);
         }
         return STATUS_PENDING;
     };
     ASSERT_EQ(KsPinChangeState(fixture.pin, KSSTATE_RUN), STATUS_SUCCESS);
     KsPinAttemptProcessing(fixture.pin, true);
-    entered.Wait();
+    KeWaitForSingleObject(&entered, nullptr);
     for (int i = 0; i < 5; ++i) KsPinAttemptProcessing(fixture.pin, i % 2 == 0);
-    release.Open();
+    KeSetEvent(&release);
     KsPinWaitProcessingIdle(fixture.pin);
     EXPECT_EQ(fixture.driver.passes, 2);
 }

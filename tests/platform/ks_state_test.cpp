@@ -62,7 +62,7 @@ TEST_F(KsStateWalk, EveryRequestIsWalkedOneStepAtATime) {
         SCOPED_TRACE(testing::Message() << c.from << " -> " << c.to);
         Reach(c.from);
         EXPECT_EQ(KsPinChangeState(pin_, c.to), STATUS_SUCCESS);
-        EXPECT_EQ(driver_.StateCalls(), c.steps);
+        EXPECT_EQ(driver_.stateCalls, c.steps);
         EXPECT_EQ(pin_->DeviceState, c.to);
     }
 }
@@ -89,7 +89,7 @@ TEST_F(KsStateWalk, AFailingStepLeavesThePinInTheLastStateReached) {
         driver_.failingStep = c.failing;
         driver_.failingStepStatus = STATUS_INSUFFICIENT_RESOURCES;
         EXPECT_EQ(KsPinChangeState(pin_, c.to), STATUS_INSUFFICIENT_RESOURCES);
-        EXPECT_EQ(driver_.StateCalls(), c.steps);
+        EXPECT_EQ(driver_.stateCalls, c.steps);
         EXPECT_EQ(pin_->DeviceState, c.ends);
     }
 }
@@ -117,8 +117,8 @@ TEST_F(KsStateWalk, CloseWalksThePinDownToStopFirst) {
         driver_.failingStep = c.failing;
         EXPECT_EQ(KsClosePin(pin_), STATUS_SUCCESS);
         pin_ = nullptr;
-        EXPECT_EQ(driver_.StateCalls(), c.steps);
-        EXPECT_EQ(driver_.Calls(), std::vector<std::string>{"pin close"});
+        EXPECT_EQ(driver_.stateCalls, c.steps);
+        EXPECT_EQ(driver_.calls, std::vector<std::string>{"pin close"});
         EXPECT_EQ(KsFilterGetChildPinCount(filter_, 0), 0u);
     }
 }
@@ -126,7 +126,7 @@ TEST_F(KsStateWalk, CloseWalksThePinDownToStopFirst) {
 TEST_F(KsStateWalk, UnknownStatesAreRefused) {
     EXPECT_EQ(KsPinChangeState(pin_, static_cast<KSSTATE>(4)), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(KsPinChangeState(pin_, static_cast<KSSTATE>(-1)), STATUS_INVALID_PARAMETER);
-    EXPECT_TRUE(driver_.StateCalls().empty());
+    EXPECT_TRUE(driver_.stateCalls.empty());
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ void CheckIrp(IRP* irp, KSFILTER* filter) {
 
 NTSTATUS FilterCreate(KSFILTER* filter, IRP* irp) {
     TestMiniDriver& driver = Driver();
-    driver.Record("filter create");
+    driver.calls.push_back("filter create");
     CheckIrp(irp, filter);
     if (KsGetDevice(filter) != &driver.device) driver.objectsLedToDevice = false;
     driver.createdFilter = filter;
@@ -46,14 +46,14 @@ NTSTATUS FilterCreate(KSFILTER* filter, IRP* irp) {
 }
 
 NTSTATUS FilterClose(KSFILTER* filter, IRP* irp) {
-    Driver().Record("filter close");
+    Driver().calls.push_back("filter close");
     CheckIrp(irp, filter);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS PinCreate(KSPIN* pin, IRP* irp) {
     TestMiniDriver& driver = Driver();
-    driver.Record("pin create");
+    driver.calls.push_back("pin create");
     CheckIrp(irp, KsPinGetParentFilter(pin));
     if (KsGetDevice(pin) != &driver.device) driver.objectsLedToDevice = false;
     NTSTATUS status = AddContext(pin->Bag, &pin->Context);
@@ -70,7 +70,7 @@ NTSTATUS PinCreate(KSPIN* pin, IRP* irp) {
 }
 
 NTSTATUS PinClose(KSPIN* pin, IRP* irp) {
-    Driver().Record("pin close");
+    Driver().calls.push_back("pin close");
     CheckIrp(irp, KsPinGetParentFilter(pin));
     return STATUS_SUCCESS;
 }
@@ -78,7 +78,7 @@ NTSTATUS PinClose(KSPIN* pin, IRP* irp) {
 NTSTATUS PinSetDataFormat(KSPIN* pin, KSDATAFORMAT* oldFormat, void*, const KSDATARANGE* range,
                           void*) {
     TestMiniDriver& driver = Driver();
-    driver.Record(oldFormat ? "pin format change" : "pin format");
+    driver.calls.push_back(oldFormat ? "pin format change" : "pin format");
     driver.setFormatRange = range;
     if (pin->ConnectionFormat->FormatSize < sizeof(KS_DATAFORMAT_VIDEOINFOHEADER))
         return STATUS_NO_MATCH;
@@ -87,7 +87,7 @@ NTSTATUS PinSetDataFormat(KSPIN* pin, KSDATAFORMAT* oldFormat, void*, const KSDA
 
 NTSTATUS PinSetDeviceState(KSPIN*, KSSTATE to, KSSTATE from) {
     TestMiniDriver& driver = Driver();
-    driver.RecordState({to, from});
+    driver.stateCalls.push_back({to, from});
     if (driver.failingStep == StateCall{to, from}) return driver.failingStepStatus;
     driver.driverState = to;
     return STATUS_SUCCESS;
@@ -116,7 +116,7 @@ NTSTATUS PinIntersect(void* context, IRP* irp, void*, const KSDATARANGE* callerR
     driver.intersectRanges.push_back(descriptorRange);
     CheckIrp(irp, static_cast<KSFILTER*>(context));
     if (callerRange->FormatSize < sizeof(KS_DATARANGE_VIDEO)) return STATUS_NO_MATCH;
-    *dataSize = driver.intersectResultSize;
+    *dataSize = sizeof(KS_DATAFORMAT_VIDEOINFOHEADER);
     if (bufferSize == 0) return STATUS_BUFFER_OVERFLOW;
     if (bufferSize < *dataSize) return STATUS_BUFFER_TOO_SMALL;
     KS_DATAFORMAT_VIDEOINFOHEADER format = TestMiniDriver::Format();
@@ -240,41 +240,9 @@ KS_DATAFORMAT_VIDEOINFOHEADER TestMiniDriver::Format() {
     return format;
 }
 
-void TestMiniDriver::Record(const std::string& call) {
-    std::lock_guard<std::mutex> guard(lock_);
-    calls_.push_back(call);
-}
-
-void TestMiniDriver::RecordState(StateCall call) {
-    std::lock_guard<std::mutex> guard(lock_);
-    stateCalls_.push_back(call);
-}
-
-std::vector<std::string> TestMiniDriver::Calls() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return calls_;
-}
-
-std::vector<StateCall> TestMiniDriver::StateCalls() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return stateCalls_;
-}
-
 void TestMiniDriver::ClearRecords() {
-    std::lock_guard<std::mutex> guard(lock_);
-    calls_.clear();
-    stateCalls_.clear();
-}
-
-void Gate::Open() {
-    std::lock_guard<std::mutex> guard(lock_);
-    open_ = true;
-    opened_.notify_all();
-}
-
-void Gate::Wait() {
-    std::unique_lock<std::mutex> lock(lock_);
-    opened_.wait(lock, [&] { return open_; });
+    calls.clear();
+    stateCalls.clear();
 }
 
 TestFrame::TestFrame(uint32_t bytes, bool withFrameInfo) : data(bytes) {

@@ -4,10 +4,8 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,14 +61,12 @@ struct TestMiniDriver {
     // The body of a pass; by default it completes the leading frame, if any, with its bytes
     // set to the pass number and DataUsed = FrameExtent, and returns STATUS_PENDING.
     std::function<NTSTATUS(KSPIN*)> process;
-    uint32_t intersectResultSize = sizeof(KS_DATAFORMAT_VIDEOINFOHEADER);
 
-    // Records.
-    std::vector<std::string> Calls();
-    std::vector<StateCall> StateCalls();
+    // Records. Create, close, format and state calls come from the thread that makes the
+    // request, so the test reads them once its requests have returned.
     void ClearRecords();
-    void Record(const std::string& call);
-    void RecordState(StateCall call);
+    std::vector<std::string> calls;
+    std::vector<StateCall> stateCalls;
     std::atomic<KSSTATE> driverState{
         KSSTATE_STOP};  // as the last successful SetDeviceState left it
     std::atomic<int> passes{0};
@@ -95,27 +91,10 @@ struct TestMiniDriver {
     KSAUTOMATION_TABLE automation{};
     KSFILTER_DESCRIPTOR filterDescriptor{};
     KSDEVICE device{};
-
-  private:
-    std::mutex lock_;
-    std::vector<std::string> calls_;
-    std::vector<StateCall> stateCalls_;
 };
 
 // The minidriver the callbacks report to (the one constructed last).
 TestMiniDriver& Driver();
-
-// A one-shot gate for holding a pass until the test lets it go.
-class Gate {
-  public:
-    void Open();
-    void Wait();
-
-  private:
-    std::mutex lock_;
-    std::condition_variable opened_;
-    bool open_ = false;
-};
 
 // A client frame: its header, room for a frame-info header right after it, and its data.
 struct TestFrame {
