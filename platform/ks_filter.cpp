@@ -64,7 +64,6 @@ KSDEVICE* KsGetDevice(KSFILTER* filter) {
 }
 
 uint32_t KsFilterGetChildPinCount(KSFILTER* filter, uint32_t pinId) {
-    std::lock_guard<std::mutex> guard(filter->Impl->control);
     return pinId < filter->Impl->pinCounts.size() ? filter->Impl->pinCounts[pinId] : 0;
 }
 

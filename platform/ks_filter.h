@@ -32,7 +32,9 @@ KSFILTER* KsGetFilterFromIrp(IRP* irp);
 // The pin descriptor with index `pinId`, stepping by PinDescriptorSize; null when out of range.
 const KSPIN_DESCRIPTOR_EX* KsFilterPinDescriptor(const KSFILTER_DESCRIPTOR* descriptor,
                                                  uint32_t pinId);
-// Pins of descriptor `pinId` currently open on the filter.
+// Pins of descriptor `pinId` currently open on the filter. Like the kernel's, it expects the
+// filter's requests to be quiet: call it from the minidriver's create, close, format or state
+// callbacks, or while no other thread creates or closes pins of the filter.
 uint32_t KsFilterGetChildPinCount(KSFILTER* filter, uint32_t pinId);
 
 // Requests the class driver hands to the minidriver carry the object in their stack location.
