@@ -397,7 +397,8 @@ NTSTATUS UsbBus::BulkOrInterruptTransfer(IRP* irp, URB* urb) {
     transfer->recordId = recorder_.Submit(record, data);
     IoSetCancelRoutine(irp, &UsbBus::CancelTransfer);
     if (irp->Cancel.load() && IoSetCancelRoutine(irp, nullptr)) {
-        // Cancelled before it reached the device, and the cancel routine was taken back.
+        // Cancelled before it reached the device; the routine was taken back and will not run.
+        Release(transfer);
         transfer->transfer.status = USBD_STATUS_CANCELED;
         TransferComplete(&transfer->transfer);
     } else {
