@@ -85,6 +85,8 @@ int RunInfo(const GlobalOptions& global) {
     PrintConfiguration(session->Camera()->usb);
     NTSTATUS status = session->StartStatus();
     std::printf("start: %s\n", NtStatusName(status));
+    session.reset();
+    std::printf("stopped and removed\n");
     return NT_SUCCESS(status) ? 0 : 1;
 }
 
