@@ -53,7 +53,9 @@ struct IRP {
     std::atomic<PDRIVER_CANCEL> CancelRoutine;
     bool PendingReturned;
     int8_t StackCount;
-    int8_t CurrentLocation;  // StackCount + 1 before the first IofCallDriver, 1 at the bottom
+    // StackCount + 1 before the first IofCallDriver, 1 at the bottom. Atomic because a cancel
+    // reads it while the completion moves it up.
+    std::atomic<int8_t> CurrentLocation;
     IO_STACK_LOCATION Stack[kMaxIrpStackSize];
     // Set by IoBuildDeviceIoControlRequest: completion copies the status here, sets the event
     // and frees the request.
