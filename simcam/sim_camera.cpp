@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "simcam/command_dispatcher.h"
+
 namespace bayercam::sim {
 
 SimCamera::SimCamera(SimCameraOptions options)
@@ -10,7 +12,11 @@ SimCamera::SimCamera(SimCameraOptions options)
       deviceDescriptor_(BuildDeviceDescriptor(options_)),
       configDescriptor_(BuildConfigDescriptor(options_)),
       portStatus_(options_.portStatus),
-      thread_([this] { Run(); }) {}
+      commandHandler_(&DispatchCommand),
+      thread_([this] { Run(); }) {
+    std::lock_guard<std::mutex> guard(lock_);
+    logicRegisters_[kClockSelectionRegister] = options_.clockSelection;
+}
 
 SimCamera::~SimCamera() {
     {
@@ -199,6 +205,7 @@ void SimCamera::SetLogicRegister(int address, uint8_t value) {
 void SimCamera::AddFault(const SimFault& fault) {
     std::lock_guard<std::mutex> guard(lock_);
     faults_.push_back(fault);
+    faults_.back().packetNumber += transferCounts_[fault.endpoint];
 }
 
 void SimCamera::SetPortStatus(uint32_t status) {

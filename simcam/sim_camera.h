@@ -22,6 +22,7 @@ namespace bayercam::sim {
 
 constexpr int kSensorRegisters = 1024;
 constexpr int kLogicRegisters = 256;
+constexpr int kClockSelectionRegister = 15;  // logic register
 
 // What the camera does to one transfer instead of serving it normally.
 enum class SimFaultAction {
@@ -33,7 +34,7 @@ enum class SimFaultAction {
 
 struct SimFault {
     uint8_t endpoint;
-    uint32_t packetNumber;  // 1 = the first transfer submitted to the endpoint
+    uint32_t packetNumber;  // 1 = the next transfer submitted to the endpoint
     SimFaultAction action;
     uint32_t shortLength = 0;
 };

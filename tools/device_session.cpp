@@ -15,9 +15,9 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
         return nullptr;
     }
     std::unique_ptr<DeviceSession> session(new DeviceSession);
-    auto simulated = std::make_unique<sim::SimCamera>();
-    // The camera reports its clock selection in logic register 15.
-    if (global.simClock) simulated->SetLogicRegister(15, static_cast<uint8_t>(*global.simClock));
+    sim::SimCameraOptions options;
+    if (global.simClock) options.clockSelection = static_cast<uint8_t>(*global.simClock);
+    auto simulated = std::make_unique<sim::SimCamera>(std::move(options));
     session->simulated_ = simulated.get();
     session->backend_ = std::move(simulated);
     session->bus_ = std::make_unique<UsbBus>(*session->backend_);

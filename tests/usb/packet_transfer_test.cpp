@@ -134,6 +134,7 @@ TEST_F(PacketTransferTest, ValidationAndResults) {
 
 TEST_F(PacketTransferTest, CommandGoesOutWholeOnTheCommandEndpoint) {
     SimDevice& sim = Started();
+    sim.bus.Recorder().Clear();
     uint8_t packet[64] = {0x04, 16, 0x34, 0x12};
     EXPECT_TRUE(SendCommand(sim.device(), packet));
     std::vector<BusRecord> sent = Transfers();
@@ -182,6 +183,7 @@ TEST_F(PacketTransferTest, FrameMarks) {
     EXPECT_TRUE(sim_->Records().empty());  // nothing before the configuration
 
     ASSERT_EQ(sim_->Start(), STATUS_SUCCESS);
+    sim_->bus.Recorder().Clear();
     for (bool end : {false, true, true}) SendFrameMark(sim_->device(), end);
     std::vector<BusRecord> sent = Transfers();
     ASSERT_EQ(sent.size(), 3u);
