@@ -3,7 +3,6 @@
 // rows read like the camera's register tables, so they can be checked against them line by line.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -68,26 +67,37 @@ inline constexpr int32_t kTimingTable[] = {
 };
 // clang-format on
 
+// clang-format off
 // Registers 0..30.
-inline constexpr int32_t kSetupRegisters0[] = {0, 8,  0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0,
-                                               3, 30, 6, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+inline constexpr int32_t kSetupRegisters0[] = {
+    0, 8,                          // 0-1
+    0, 0, 0, 0, 0,                 // 2-6
+    3,                             // 7
+    0, 0, 0, 0, 0, 0, 0, 0,        // 8-15
+    3, 30, 6, 2, 1,                // 16-20
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 21-30
+};
 // Registers 33..34.
 inline constexpr int32_t kSetupRegisters33[] = {0, 5};
 // Registers 47..62.
-inline constexpr int32_t kSetupRegisters47[] = {9, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-// Registers 64..75.
+inline constexpr int32_t kSetupRegisters47[] = {
+    9, 0, 6,                                  // 47-49
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,    // 50-62
+};
+// Registers 64..75, all 0.
 inline constexpr int32_t kSetupRegisters64[12] = {};
 // Registers 124..163.
 inline constexpr int32_t kSetupRegisters124[] = {
-    0,  0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0,  // 124-139
-    56, 3, 0, 56, 5, 2,                                 // 140-145
-    0,  0, 0, 0,  0, 0,                                 // 146-151
-    1,  0, 0, 7,  0, 1, 36, 1,                          // 152-159
-    0,  0, 0, 0,                                        // 160-163
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 124-139
+    56, 3, 0, 56, 5, 2,                              // 140-145
+    0, 0, 0, 0, 0, 0,                                // 146-151
+    1, 0, 0, 7, 0, 1, 36, 1,                         // 152-159
+    0, 0, 0, 0,                                      // 160-163
 };
+// clang-format on
 // Registers 158..159, written a second time.
 inline constexpr int32_t kSetupRegisters158[] = {36, 1};
-// Registers 76..123.
+// Registers 76..123, all 0.
 inline constexpr int32_t kSetupRegisters76[48] = {};
 
 // Every sensor write of the sequence before the clock read, in order.
@@ -107,6 +117,14 @@ static_assert(std::size(kTimingTable) == 989 - 512 + 1);
 static_assert(std::size(kSetupRegisters0) == 31 && std::size(kSetupRegisters47) == 16);
 static_assert(std::size(kSetupRegisters124) == 163 - 124 + 1);
 static_assert(SensorSetupWrites() == 659);
+
+constexpr bool TimingRecordsEndWithTheEndEntry() {
+    for (uint32_t last : {539, 564, 591, 628, 656, 720, 781, 844, 925, 989}) {
+        if (kTimingTable[last - 512] != 0x3FE6FE) return false;
+    }
+    return true;
+}
+static_assert(TimingRecordsEndWithTheEndEntry());
 
 // The writes after the clock read, by clock selection (a camera value of 3 reads as 2).
 inline constexpr SensorRegisterValue kClockTail1[] = {{25, 24}, {26, 1}, {32, 11}, {24, 15}};

@@ -1,5 +1,7 @@
 #include "tools/device_session.h"
 
+#include <cstdio>
+
 #include "core/device_lifecycle.h"
 #include "platform/ks_device.h"
 #include "simcam/sim_camera.h"
@@ -21,6 +23,17 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
     session->simulated_ = simulated.get();
     session->backend_ = std::move(simulated);
     session->bus_ = std::make_unique<UsbBus>(*session->backend_);
+    if (!global.usbTrace.empty()) {
+        session->trace_ = std::make_unique<UsbmonPcapWriter>();
+        std::string why;
+        if (!session->trace_->Open(global.usbTrace, &why)) {
+            *error = "cannot write the USB trace: " + why;
+            return nullptr;
+        }
+        UsbmonPcapWriter* trace = session->trace_.get();
+        session->bus_->Recorder().SetSink(
+            [trace](const BusRecord& record) { trace->Write(record); });
+    }
 
     NTSTATUS status = DriverEntry(&session->driver_, "bayercam");
     if (NT_SUCCESS(status)) {
@@ -39,6 +52,9 @@ DeviceSession::~DeviceSession() {
     if (device_) KsPnpRemoveDevice(device_);
     bus_.reset();
     backend_.reset();
+    if (trace_ && !trace_->Close()) {
+        std::fprintf(stderr, "bayercam: the USB trace could not be written completely\n");
+    }
 }
 
 }  // namespace bayercam::tool

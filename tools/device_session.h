@@ -9,6 +9,7 @@
 #include "platform/ks.h"
 #include "platform/usb_backend.h"
 #include "platform/usb_bus.h"
+#include "platform/usbmon_pcap.h"
 #include "tools/command.h"
 
 namespace bayercam::sim {
@@ -22,7 +23,8 @@ class DeviceSession {
     // Null with `*error` set when no camera can be opened (the device's start status is not
     // such an error: see StartStatus).
     static std::unique_ptr<DeviceSession> Open(const GlobalOptions& global, std::string* error);
-    // Stops and removes the device, then releases the bus and the camera.
+    // Stops and removes the device, then releases the bus and the camera, then closes the USB
+    // trace.
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -37,6 +39,7 @@ class DeviceSession {
   private:
     DeviceSession() = default;
 
+    std::unique_ptr<UsbmonPcapWriter> trace_;  // outlives the bus whose traffic it writes
     std::unique_ptr<UsbBackend> backend_;
     sim::SimCamera* simulated_ = nullptr;
     std::unique_ptr<UsbBus> bus_;
