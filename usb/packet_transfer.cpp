@@ -48,7 +48,8 @@ NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffe
     URB* urb = BuildPacketUrb(pipe, buffer);
     if (!urb) return STATUS_INSUFFICIENT_RESOURCES;
     NTSTATUS status = SubmitPacketUrb(device, urb);
-    if (NT_SUCCESS(status)) {
+    // STATUS_TIMEOUT counts as a success code in NT terms, but the packet did not move.
+    if (status == STATUS_SUCCESS) {
         if (!USBD_SUCCESS(urb->UrbHeader.Status)) {
             status = STATUS_UNSUCCESSFUL;
         } else {
