@@ -78,7 +78,7 @@ LibusbBackend::~LibusbBackend() {
     {
         std::unique_lock<std::mutex> guard(lock_);
         closing_ = true;
-        for (auto& [usbTransfer, transfer] : inFlight_) libusb_cancel_transfer(usbTransfer);
+        CancelInFlight();
         drained_.wait_for(guard, kDrainBound, [this] { return inFlight_.empty(); });
     }
     if (hotplugRegistered_) libusb_hotplug_deregister_callback(context_->get(), hotplug_);
@@ -95,6 +95,10 @@ LibusbBackend::~LibusbBackend() {
         orphans.swap(inFlight_);
     }
     CompleteOrphans(orphans);
+}
+
+void LibusbBackend::CancelInFlight() {
+    for (auto& [usbTransfer, transfer] : inFlight_) libusb_cancel_transfer(usbTransfer);
 }
 
 void LibusbBackend::CompleteOrphans(std::unordered_map<libusb_transfer*, UsbTransfer*>& orphans) {
@@ -256,6 +260,12 @@ uint32_t LibusbBackend::PortStatus() {
 NTSTATUS LibusbBackend::ResetPort() {
     if (gone_.load()) return STATUS_DEVICE_NOT_CONNECTED;
     std::lock_guard<std::mutex> config(configLock_);
+    {
+        // The reset ends every transfer in flight; cancelled first, they say so instead of
+        // reporting an empty success.
+        std::lock_guard<std::mutex> guard(lock_);
+        CancelInFlight();
+    }
     int result = libusb_reset_device(handle_);
     // libusb claims the interfaces again after the reset; claiming ours confirms it.
     if (result == LIBUSB_SUCCESS && claimed_) result = libusb_claim_interface(handle_, 0);

@@ -44,6 +44,7 @@ class LibusbBackend final : public UsbBackend {
     USBD_STATUS ClaimFirstInterface();
     void ReleaseFirstInterface();
     void LoadEndpointTypes();
+    void CancelInFlight();  // lock_ held
     void CompleteOrphans(std::unordered_map<libusb_transfer*, UsbTransfer*>& orphans);
 
     std::shared_ptr<LibusbContext> context_;
