@@ -211,7 +211,9 @@ UsbOpenResult OpenUsbCamera(const UsbDeviceSelector& selector) {
     for (Candidate& candidate : candidates) {
         if (!MatchesUsbDevice(withoutSerial, candidate.info)) continue;
         if (!candidate.cameraShape) {
-            if (!misshapen) misshapen = &candidate.info;
+            candidate.info.serial = SysfsSerial(candidate.info.busPath);
+            if (!misshapen && MatchesUsbDevice(selector, candidate.info))
+                misshapen = &candidate.info;
             continue;
         }
         libusb_device_handle* handle = Probe(candidate.device, &candidate.info, true);
