@@ -10,6 +10,7 @@
 #include "libusb/loopback_device.h"
 #include "libusb/tracked_transfer.h"
 #include "libusb/usbfs_device.h"
+#include "platform/libusb_context.h"
 #include "platform/usb_device_list.h"
 
 namespace bayercam::test {
@@ -291,7 +292,17 @@ TEST_F(LibusbBackendTest, ClosingWithTransfersInFlightCompletesThem) {
         EXPECT_EQ(read->completions(), 1);
         EXPECT_EQ(read->status(), USBD_STATUS_CANCELED);
     }
+    EXPECT_EQ(device_->Counters().discarded, 3);  // cancelled on the device, not given up on
     EXPECT_EQ(model_.pendingTransfers(), 0u);
+}
+
+TEST_F(LibusbBackendTest, LastCloseEndsTheSharedContext) {
+    std::string error;
+    std::weak_ptr<LibusbContext> shared = LibusbContext::Acquire(&error);
+    ASSERT_FALSE(shared.expired()) << error;  // the open backend holds it
+    EXPECT_EQ(ListUsbCameras().devices.size(), 1u);
+    backend_.reset();
+    EXPECT_TRUE(shared.expired());
 }
 
 TEST_F(LibusbBackendTest, SubmitRefusesWhatCannotBeSent) {
