@@ -147,7 +147,7 @@ USBD_STATUS LibusbBackend::SetConfiguration(uint8_t value) {
     }
     if (result != LIBUSB_SUCCESS || value == 0) return UsbdStatusFromError(NoteGone(result));
     USBD_STATUS status = ClaimFirstInterface();
-    if (USBD_SUCCESS(status)) LoadEndpointTypes();
+    if (USBD_SUCCESS(status) && !LoadEndpointTypes()) status = USBD_STATUS_REQUEST_FAILED;
     return status;
 }
 
@@ -163,9 +163,9 @@ void LibusbBackend::ReleaseFirstInterface() {
     claimed_ = false;
 }
 
-void LibusbBackend::LoadEndpointTypes() {
+bool LibusbBackend::LoadEndpointTypes() {
     libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(device_, &config) != LIBUSB_SUCCESS) return;
+    if (libusb_get_active_config_descriptor(device_, &config) != LIBUSB_SUCCESS) return false;
     std::lock_guard<std::mutex> guard(lock_);
     for (int i = 0; i < config->bNumInterfaces; ++i) {
         const libusb_interface& interface = config->interface[i];
@@ -180,6 +180,7 @@ void LibusbBackend::LoadEndpointTypes() {
         }
     }
     libusb_free_config_descriptor(config);
+    return true;
 }
 
 USBD_STATUS LibusbBackend::Submit(UsbTransfer* transfer) {

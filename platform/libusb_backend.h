@@ -43,7 +43,7 @@ class LibusbBackend final : public UsbBackend {
     int NoteGone(int result);
     USBD_STATUS ClaimFirstInterface();
     void ReleaseFirstInterface();
-    void LoadEndpointTypes();
+    bool LoadEndpointTypes();
     void CancelInFlight();  // lock_ held
     void CompleteOrphans(std::unordered_map<libusb_transfer*, UsbTransfer*>& orphans);
 

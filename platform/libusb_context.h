@@ -24,7 +24,6 @@ class LibusbContext {
     LibusbContext& operator=(const LibusbContext&) = delete;
 
     libusb_context* get() const { return context_; }
-    bool OnEventThread() const { return std::this_thread::get_id() == eventThread_.get_id(); }
 
   private:
     explicit LibusbContext(libusb_context* context);
