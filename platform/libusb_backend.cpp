@@ -4,11 +4,11 @@
 #include <chrono>
 #include <climits>
 
+#include "platform/libusb_control_transfer.h"
+
 namespace bayercam {
 namespace {
 
-// A device has 5 s to answer a standard request with a data stage (USB 2.0, 9.2.6.4).
-constexpr unsigned kControlTimeoutMs = 5000;
 // How long the close waits for cancelled transfers to come back before it gives up on them.
 constexpr auto kDrainBound = std::chrono::seconds(2);
 constexpr uint8_t kNoEndpoint = 0xFF;
@@ -120,8 +120,7 @@ USBD_STATUS LibusbBackend::ControlTransfer(const USB_SETUP_PACKET& setup, uint8_
     if (transferred) *transferred = 0;
     if (gone_.load()) return USBD_STATUS_DEVICE_GONE;
     if (setup.wLength != 0 && !data) return USBD_STATUS_INVALID_PARAMETER;
-    int result = libusb_control_transfer(handle_, setup.bmRequestType, setup.bRequest, setup.wValue,
-                                         setup.wIndex, data, setup.wLength, kControlTimeoutMs);
+    int result = LibusbControlTransfer(handle_, setup, data, kStandardRequestTimeoutMs);
     if (result < 0) return UsbdStatusFromError(NoteGone(result));
     if (transferred) *transferred = static_cast<uint32_t>(result);
     return USBD_STATUS_SUCCESS;

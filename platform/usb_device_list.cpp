@@ -8,6 +8,7 @@
 
 #include "platform/libusb_backend.h"
 #include "platform/libusb_context.h"
+#include "platform/libusb_control_transfer.h"
 
 namespace bayercam {
 namespace {
@@ -107,11 +108,8 @@ std::string DeviceSerial(libusb_device_handle* handle, libusb_device* device,
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
         descriptor.iSerialNumber == 0)
         return "";
-    unsigned char text[256];
-    int length =
-        libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text);
-    if (length < 0) return SysfsSerial(busPath);
-    return std::string(reinterpret_cast<char*>(text), length);
+    std::string serial = LibusbStringDescriptor(handle, descriptor.iSerialNumber);
+    return serial.empty() ? SysfsSerial(busPath) : serial;
 }
 
 // Opens the device and fills in its serial number and access. Returns the open handle when the
