@@ -13,6 +13,7 @@ namespace bayercam {
 
 struct IRP;
 struct DEVICE_OBJECT;
+struct MDL;
 
 struct IO_STATUS_BLOCK {
     NTSTATUS Status;
@@ -52,13 +53,17 @@ struct IRP {
     std::atomic<PDRIVER_CANCEL> CancelRoutine;
     bool PendingReturned;
     int8_t StackCount;
-    int8_t CurrentLocation;  // StackCount + 1 before the first IofCallDriver, 1 at the bottom
+    // StackCount + 1 before the first IofCallDriver, 1 at the bottom. Atomic because a cancel
+    // reads it while the completion moves it up.
+    std::atomic<int8_t> CurrentLocation;
     IO_STACK_LOCATION Stack[kMaxIrpStackSize];
     // Set by IoBuildDeviceIoControlRequest: completion copies the status here, sets the event
     // and frees the request.
     KEVENT* UserEvent;
     IO_STATUS_BLOCK* UserIosb;
     bool Synchronous;
+    // The descriptor attached by IoAllocateMdl; the request does not free it.
+    MDL* MdlAddress;
     // For the driver that currently owns the request.
     void* DriverContext[4];
 };
@@ -97,11 +102,14 @@ struct MDL {
     uint8_t* StartVa;
     uint32_t ByteCount;
     MDL* Next;
+    uint32_t Size;  // bytes this descriptor can describe, fixed when it is allocated
 };
 
 MDL* IoAllocateMdl(void* virtualAddress, uint32_t length, bool secondaryBuffer, bool chargeQuota,
                    IRP* irp);
 void MmBuildMdlForNonPagedPool(MDL* mdl);
+// `length` 0 describes the rest of the source buffer from `virtualAddress`. A range outside the
+// source or larger than the target can describe is a driver bug and stops the process.
 void IoBuildPartialMdl(MDL* source, MDL* target, void* virtualAddress, uint32_t length);
 void IoFreeMdl(MDL* mdl);
 void* MmGetSystemAddressForMdlSafe(MDL* mdl);

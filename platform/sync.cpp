@@ -60,6 +60,7 @@ NTSTATUS KeDelayExecutionThread(int64_t interval) {
 
 struct KTHREAD {
     std::thread thread;
+    std::mutex joinLock;
     KEVENT finished;
     std::atomic<int> references{2};  // the creator's and the running thread's
 };
@@ -115,7 +116,15 @@ void PsTerminateSystemThread(NTSTATUS) {
 }
 
 NTSTATUS KeWaitForThread(PKTHREAD thread, const int64_t* timeout) {
-    return KeWaitForSingleObject(&thread->finished, timeout);
+    NTSTATUS status = KeWaitForSingleObject(&thread->finished, timeout);
+    if (status == STATUS_SUCCESS) {
+        // Joining makes the thread's own release of its reference happen before the caller
+        // goes on, so allocation counts are exact once the caller drops its reference.
+        std::lock_guard<std::mutex> guard(thread->joinLock);
+        if (thread->thread.joinable() && thread->thread.get_id() != std::this_thread::get_id())
+            thread->thread.join();
+    }
+    return status;
 }
 
 void ObDereferenceObject(PKTHREAD thread) {

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/pool.h"
+#include "support/sim_device.h"
+#include "usb/packet_transfer.h"
+
+namespace bayercam {
+namespace {
+
+using testing::SimDevice;
+
+class PacketTransferTest : public ::testing::Test {
+  protected:
+    void SetUp() override { live_ = pool::LiveAllocations(); }
+    void TearDown() override {
+        sim_.reset();
+        pool::Reset();
+        EXPECT_EQ(pool::LiveAllocations(), live_);
+    }
+    SimDevice& Started(sim::SimCameraOptions options = {}) {
+        sim_ = std::make_unique<SimDevice>(std::move(options));
+        sim_->AddAndStart();
+        return *sim_;
+    }
+    std::vector<BusRecord> Transfers() { return sim_->Records(BusRequestKind::BulkOrInterrupt); }
+
+    std::unique_ptr<SimDevice> sim_;
+    int64_t live_ = 0;
+};
+
+TEST_F(PacketTransferTest, ValidationAndResults) {
+    struct Case {
+        const char* name;
+        sim::SimCameraOptions options;
+        // Runs after the start, before the transfer.
+        std::function<void(SimDevice&)> prepare;
+        uint32_t pipe;
+        NTSTATUS status;
+        uint32_t transferred;
+        size_t sent;
+    };
+    sim::SimCameraOptions isochronous, interrupt, noPipes;
+    isochronous.interfaces[0].endpoints[0].attributes = sim::kIsochronous;
+    interrupt.interfaces[0].endpoints[0].attributes = sim::kInterrupt;
+    noPipes.interfaces = {{0, {}}};
+    const Case cases[] = {
+        {"command", {}, nullptr, kCommandPipe, STATUS_SUCCESS, 64, 1},
+        {"not configured",
+         {},
+         [](SimDevice& s) { s.Stop(); },
+         kCommandPipe,
+         STATUS_UNSUCCESSFUL,
+         0,
+         0},
+        {"pipe index 3 of three", {}, nullptr, 3, STATUS_INVALID_PARAMETER, 0, 0},
+        {"interface without pipes", noPipes, nullptr, kCommandPipe, STATUS_INVALID_PARAMETER, 0, 0},
+        {"isochronous pipe", isochronous, nullptr, kCommandPipe, STATUS_INVALID_PARAMETER, 0, 0},
+        {"interrupt pipe", interrupt, nullptr, kCommandPipe, STATUS_SUCCESS, 64, 1},
+        {"null pipe handle",
+         {},
+         [](SimDevice& s) { s.device()->usb.interfaceInfo->Pipes[0].PipeHandle = nullptr; },
+         kCommandPipe,
+         STATUS_UNSUCCESSFUL,
+         0,
+         0},
+        {"maximum transfer below a packet",
+         {},
+         [](SimDevice& s) { s.device()->usb.interfaceInfo->Pipes[0].MaximumTransferSize = 63; },
+         kCommandPipe,
+         STATUS_INVALID_PARAMETER,
+         0,
+         0},
+        {"USB error under a successful request",
+         {},
+         [](SimDevice& s) {
+             s.bus.InjectFault(
+                 {BusRequestKind::BulkOrInterrupt, 1, STATUS_SUCCESS, USBD_STATUS_STALL_PID});
+         },
+         kCommandPipe,
+         STATUS_UNSUCCESSFUL,
+         0,
+         1},
+        {"request fails in the USB stack",
+         {},
+         [](SimDevice& s) {
+             s.bus.InjectFault({BusRequestKind::BulkOrInterrupt, 1, STATUS_DEVICE_NOT_CONNECTED,
+                                USBD_STATUS_DEVICE_GONE});
+         },
+         kCommandPipe,
+         STATUS_DEVICE_NOT_CONNECTED,
+         0,
+         1},
+        {"stalled by the camera",
+         {},
+         [](SimDevice& s) {
+             s.camera.AddFault({sim::kCommandEndpoint, 1, sim::SimFaultAction::Stall});
+         },
+         kCommandPipe,
+         STATUS_UNSUCCESSFUL,
+         0,
+         1},
+        {"URB cannot be allocated",
+         {},
+         [](SimDevice&) { pool::FailNth(1); },
+         kCommandPipe,
+         STATUS_INSUFFICIENT_RESOURCES,
+         0,
+         0},
+        {"request cannot be allocated",
+         {},
+         [](SimDevice&) { pool::FailNth(2); },
+         kCommandPipe,
+         STATUS_INSUFFICIENT_RESOURCES,
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SimDevice& sim = Started(c.options);
+        sim.bus.Recorder().Clear();
+        if (c.prepare) c.prepare(sim);
+        uint8_t packet[64] = {0x25, 1, 2};
+        uint32_t transferred = 99;
+        EXPECT_EQ(TransferPacket(sim.device(), c.pipe, packet, &transferred), c.status) << c.name;
+        pool::Reset();
+        EXPECT_EQ(transferred, c.transferred) << c.name;
+        EXPECT_EQ(Transfers().size(), c.sent) << c.name;
+        sim_.reset();
+    }
+}
+
+TEST_F(PacketTransferTest, CommandGoesOutWholeOnTheCommandEndpoint) {
+    SimDevice& sim = Started();
+    uint8_t packet[64] = {0x04, 16, 0x34, 0x12};
+    EXPECT_TRUE(SendCommand(sim.device(), packet));
+    std::vector<BusRecord> sent = Transfers();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].endpoint, 0x01);
+    EXPECT_EQ(sent[0].data, std::vector<uint8_t>(packet, packet + 64));
+    EXPECT_FALSE(SendCommand(sim.device(), nullptr));
+    EXPECT_FALSE(ReadResponse(sim.device(), nullptr));
+    EXPECT_EQ(Transfers().size(), 1u);
+}
+
+TEST_F(PacketTransferTest, ResponseMustBeWholeButAShortOneStaysInTheBuffer) {
+    SimDevice& sim = Started();
+    std::vector<uint8_t> whole(64, 0x11), half(32, 0x22);
+    sim.camera.QueueResponse(whole.data(), 64);
+    sim.camera.QueueResponse(half.data(), 32);
+    uint8_t buffer[64];
+    EXPECT_TRUE(ReadResponse(sim.device(), buffer));
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 64), whole);
+    std::fill(buffer, buffer + 64, 0xEE);
+    EXPECT_FALSE(ReadResponse(sim.device(), buffer));
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 32), half);
+    EXPECT_EQ(buffer[32], 0xEE);
+    uint32_t transferred;
+    sim.camera.QueueResponse(half.data(), 32);
+    EXPECT_EQ(TransferPacket(sim.device(), kResponsePipe, buffer, &transferred), STATUS_SUCCESS);
+    EXPECT_EQ(transferred, 32u);
+}
+
+TEST_F(PacketTransferTest, DirectionComesFromTheEndpointAddress) {
+    sim::SimCameraOptions options;
+    options.interfaces[0].endpoints[1].address = 0x02;  // an OUT endpoint at the response index
+    SimDevice& sim = Started(options);
+    uint8_t packet[64] = {7};
+    EXPECT_TRUE(ReadResponse(sim.device(), packet));
+    BusRecord record = Transfers().back();
+    EXPECT_EQ(record.endpoint, 0x02);
+    EXPECT_FALSE(record.in);
+}
+
+TEST_F(PacketTransferTest, FrameMarks) {
+    sim_ = std::make_unique<SimDevice>();
+    ASSERT_EQ(sim_->Add(), STATUS_SUCCESS);
+    SendFrameMark(sim_->device(), false);
+    SendFrameMark(sim_->device(), true);
+    EXPECT_TRUE(sim_->Records().empty());  // nothing before the configuration
+
+    ASSERT_EQ(sim_->Start(), STATUS_SUCCESS);
+    for (bool end : {false, true, true}) SendFrameMark(sim_->device(), end);
+    std::vector<BusRecord> sent = Transfers();
+    ASSERT_EQ(sent.size(), 3u);
+    const uint8_t expected[] = {0x02, 0x03, 0x03};
+    for (size_t i = 0; i < sent.size(); ++i) {
+        std::vector<uint8_t> mark(64, 0);
+        mark[0] = expected[i];
+        EXPECT_EQ(sent[i].endpoint, 0x01);
+        EXPECT_EQ(sent[i].data, mark) << i;
+    }
+    // A mark that cannot be allocated is not sent, and nothing is reported.
+    pool::FailNth(1);
+    SendFrameMark(sim_->device(), true);
+    EXPECT_EQ(Transfers().size(), 3u);
+}
+
+}  // namespace
+}  // namespace bayercam

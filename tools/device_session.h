@@ -1,0 +1,48 @@
+// Opens the camera that the global options choose, the way the system would: the USB bus with
+// the camera on it, the driver loaded, the device added and started through the class driver.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/camera_device.h"
+#include "platform/ks.h"
+#include "platform/usb_backend.h"
+#include "platform/usb_bus.h"
+#include "tools/command.h"
+
+namespace bayercam::sim {
+class SimCamera;
+}
+
+namespace bayercam::tool {
+
+class DeviceSession {
+  public:
+    // Null with `*error` set when no camera can be opened (the device's start status is not
+    // such an error: see StartStatus).
+    static std::unique_ptr<DeviceSession> Open(const GlobalOptions& global, std::string* error);
+    // Stops and removes the device, then releases the bus and the camera.
+    ~DeviceSession();
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    NTSTATUS StartStatus() const { return startStatus_; }
+    KSDEVICE* Device() { return device_; }
+    CameraDevice* Camera() { return GetCameraDevice(device_); }
+    UsbBus& Bus() { return *bus_; }
+    // The simulated camera, or null for real hardware.
+    sim::SimCamera* Simulated() { return simulated_; }
+
+  private:
+    DeviceSession() = default;
+
+    std::unique_ptr<UsbBackend> backend_;
+    sim::SimCamera* simulated_ = nullptr;
+    std::unique_ptr<UsbBus> bus_;
+    DRIVER_OBJECT driver_{};
+    KSDEVICE* device_ = nullptr;
+    NTSTATUS startStatus_ = STATUS_UNSUCCESSFUL;
+};
+
+}  // namespace bayercam::tool

@@ -1,0 +1,80 @@
+#include "usb/packet_transfer.h"
+
+#include "core/camera_device.h"
+#include "platform/pool.h"
+#include "usb/usb_configuration.h"
+
+namespace bayercam {
+namespace {
+
+// A 64-byte transfer on `pipe` from or into `buffer`, direction from the endpoint address.
+URB* BuildPacketUrb(const USBD_PIPE_INFORMATION& pipe, uint8_t* buffer) {
+    auto* urb = static_cast<URB*>(ExAllocatePoolZero(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER)));
+    if (!urb) return nullptr;
+    auto& transfer = urb->UrbBulkOrInterruptTransfer;
+    transfer.Hdr.Length = sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER);
+    transfer.Hdr.Function = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
+    transfer.PipeHandle = pipe.PipeHandle;
+    transfer.TransferFlags = USBD_SHORT_TRANSFER_OK;
+    if (pipe.EndpointAddress & 0x80) transfer.TransferFlags |= USBD_TRANSFER_DIRECTION_IN;
+    transfer.TransferBufferLength = kPacketBytes;
+    transfer.TransferBuffer = buffer;
+    return urb;
+}
+
+}  // namespace
+
+NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffer,
+                        uint32_t* transferred) {
+    *transferred = 0;
+    const USBD_INTERFACE_INFORMATION* info = device->usb.interfaceInfo;
+    if (!info) return STATUS_UNSUCCESSFUL;
+    if (info->NumberOfPipes == 0 || pipeIndex >= info->NumberOfPipes) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    const USBD_PIPE_INFORMATION& pipe = info->Pipes[pipeIndex];
+    if (pipe.PipeType != UsbdPipeTypeBulk && pipe.PipeType != UsbdPipeTypeInterrupt) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (!pipe.PipeHandle) return STATUS_UNSUCCESSFUL;
+    if (pipe.MaximumTransferSize < kPacketBytes) return STATUS_INVALID_PARAMETER;
+
+    URB* urb = BuildPacketUrb(pipe, buffer);
+    if (!urb) return STATUS_INSUFFICIENT_RESOURCES;
+    NTSTATUS status = SubmitUrbSync(&device->usb, urb);
+    if (NT_SUCCESS(status)) {
+        if (!USBD_SUCCESS(urb->UrbHeader.Status)) {
+            status = STATUS_UNSUCCESSFUL;
+        } else {
+            *transferred = urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+        }
+    }
+    ExFreePool(urb);
+    return status;
+}
+
+bool SendCommand(CameraDevice* device, uint8_t* buffer) {
+    if (!buffer) return false;
+    uint32_t transferred;
+    return TransferPacket(device, kCommandPipe, buffer, &transferred) == STATUS_SUCCESS &&
+           transferred == kPacketBytes;
+}
+
+bool ReadResponse(CameraDevice* device, uint8_t* buffer) {
+    if (!buffer) return false;
+    uint32_t transferred;
+    return TransferPacket(device, kResponsePipe, buffer, &transferred) == STATUS_SUCCESS &&
+           transferred == kPacketBytes;
+}
+
+void SendFrameMark(CameraDevice* device, bool end) {
+    const USBD_INTERFACE_INFORMATION* info = device->usb.interfaceInfo;
+    if (!info || info->NumberOfPipes == 0 || !info->Pipes[kCommandPipe].PipeHandle) return;
+    device->frameMarkPacket[0] = end ? kFrameEndMark : kFrameStartMark;
+    URB* urb = BuildPacketUrb(info->Pipes[kCommandPipe], device->frameMarkPacket);
+    if (!urb) return;
+    SubmitUrbSync(&device->usb, urb);
+    ExFreePool(urb);
+}
+
+}  // namespace bayercam

@@ -1,0 +1,28 @@
+// The 64-byte packet exchange with the camera: commands on the command pipe, answers on the
+// response pipe, and the marks that bracket every frame read.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ntstatus.h"
+
+namespace bayercam {
+
+struct CameraDevice;
+
+constexpr uint8_t kFrameStartMark = 0x02;
+constexpr uint8_t kFrameEndMark = 0x03;
+
+// Moves one 64-byte packet on pipe `pipeIndex`, in the pipe's own direction; `*transferred` gets
+// the bytes really moved.
+NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffer,
+                        uint32_t* transferred);
+// True only when all 64 bytes went out on the command pipe.
+bool SendCommand(CameraDevice* device, uint8_t* buffer);
+// True only when 64 bytes came in on the response pipe (a shorter answer stays in `buffer`).
+bool ReadResponse(CameraDevice* device, uint8_t* buffer);
+// Sends the frame-start mark (end false) or the frame-end mark on the command pipe; the result
+// is not reported.
+void SendFrameMark(CameraDevice* device, bool end);
+
+}  // namespace bayercam
