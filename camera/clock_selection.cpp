@@ -2,7 +2,6 @@
 
 #include "camera/camera_controls.h"
 #include "camera/register_access.h"
-#include "camera/start_capture.h"
 #include "core/camera_device.h"
 
 namespace bayercam {
@@ -19,7 +18,8 @@ void SetClock(CameraDevice* device, int32_t value) {
     if (value < 0 || value > kMaxClockSelection) value = 0;
     if (value == 2) value = kCameraClockTwo;
     if (!WriteLogicRegister(device, kClockLogicRegister, static_cast<uint32_t>(value))) return;
-    StartCapture(device);
+    // Slot 1 of the operations table, as the stream start calls it.
+    device->ops->StartCapture(device);
     device->clock.store(value);
 }
 

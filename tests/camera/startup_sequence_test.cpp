@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "camera/initialize_camera.h"
 #include "platform/pool.h"
 #include "support/sim_device.h"
 #include "support/wire_log.h"
@@ -236,16 +235,6 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
             << c.name;
         EXPECT_EQ(sim.device()->clock, c.clockRead ? 2 : 0) << c.name;
     }
-}
-
-TEST_F(StartupSequenceTest, InitializeCameraCanRunAgain) {
-    SimDevice& sim = Make(1);
-    sim.AddAndStart();
-    size_t once = WireLog(sim.Records()).size();
-    sim.bus.Recorder().Clear();
-    EXPECT_TRUE(InitializeCamera(sim.device()));
-    EXPECT_EQ(WireLog(sim.Records()).size(), once);
-    EXPECT_EQ(sim.device()->clock, 1);
 }
 
 }  // namespace
