@@ -159,6 +159,11 @@ void SimCamera::SetCommandHandler(CommandHandler handler) {
     commandHandler_ = std::move(handler);
 }
 
+void SimCamera::SetImageControl(CommandHandler handler) {
+    std::lock_guard<std::mutex> guard(lock_);
+    imageControl_ = std::move(handler);
+}
+
 void SimCamera::SetImageSource(ImageSource source) {
     std::lock_guard<std::mutex> guard(lock_);
     imageSource_ = std::move(source);
@@ -298,12 +303,14 @@ bool SimCamera::ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vecto
     if (!(endpoint & 0x80)) {
         if (endpoint == kCommandEndpoint) {
             commands_.emplace_back(transfer->buffer, transfer->buffer + limit);
-            if (commandHandler_) {
-                // The handler may queue responses or touch registers, which take the lock.
+            if (commandHandler_ || imageControl_) {
+                // The handlers may queue responses or touch registers, which take the lock.
+                CommandHandler image = imageControl_;
                 CommandHandler handler = commandHandler_;
                 head.busy = true;
                 lock.unlock();
-                handler(*this, transfer->buffer, limit);
+                if (image) image(*this, transfer->buffer, limit);
+                if (handler) handler(*this, transfer->buffer, limit);
                 lock.lock();
             }
         }

@@ -49,6 +49,7 @@ class SimCamera : public UsbBackend {
     using ImageSource = std::function<bool(uint8_t* buffer, uint32_t length, uint32_t* produced)>;
 
     explicit SimCamera(SimCameraOptions options = {});
+    const SimCameraOptions& Options() const { return options_; }
     // Completes whatever is still pending with a device-gone status.
     ~SimCamera() override;
     SimCamera(const SimCamera&) = delete;
@@ -67,6 +68,9 @@ class SimCamera : public UsbBackend {
 
     // ---- Protocol hooks ----
     void SetCommandHandler(CommandHandler handler);
+    // Runs like the command handler, just before it, for the image side of the camera: the frame
+    // requests and marks arrive on the command endpoint too.
+    void SetImageControl(CommandHandler handler);
     void SetImageSource(ImageSource source);
     void WakeImageSource();
     // Queues one packet for the response endpoint (any length; a short one makes a short read).
@@ -130,6 +134,7 @@ class SimCamera : public UsbBackend {
     std::deque<std::vector<uint8_t>> responses_;
     std::vector<std::vector<uint8_t>> commands_;
     CommandHandler commandHandler_;
+    CommandHandler imageControl_;
     ImageSource imageSource_;
     std::array<uint32_t, kSensorRegisters> sensorRegisters_{};
     std::array<uint8_t, kLogicRegisters> logicRegisters_{};
