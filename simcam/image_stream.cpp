@@ -140,10 +140,9 @@ SimImageStream::SimImageStream(SimCamera& camera, std::unique_ptr<Scene> scene,
     : state_(std::make_shared<State>(camera, std::move(scene), framesPerSecond)),
       producer_([state = state_.get()] { Produce(*state); }) {
     std::shared_ptr<State> state = state_;
-    camera.SetImageControl(
-        [state](SimCamera&, const uint8_t* packet, uint32_t length) {
-            state->Control(packet, length);
-        });
+    camera.SetImageControl([state](SimCamera&, const uint8_t* packet, uint32_t length) {
+        state->Control(packet, length);
+    });
     camera.SetImageSource([state](uint8_t* buffer, uint32_t length, uint32_t* produced) {
         return state->Deliver(buffer, length, produced);
     });

@@ -17,7 +17,7 @@ SimCamera::~SimCamera() {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = true;
         CancelAllLocked(USBD_STATUS_DEVICE_GONE);
-        wake_.notify_all();
+        WakeLocked();
     }
     thread_.join();
 }
@@ -49,7 +49,7 @@ USBD_STATUS SimCamera::SetConfiguration(uint8_t value) {
     CancelAllLocked(USBD_STATUS_CANCELED);
     halted_.clear();
     configuration_ = value;
-    wake_.notify_all();
+    WakeLocked();
     return USBD_STATUS_SUCCESS;
 }
 
@@ -79,7 +79,7 @@ USBD_STATUS SimCamera::Submit(UsbTransfer* transfer) {
         faults_.erase(fault);
     }
     queues_[transfer->endpoint].push_back(entry);
-    wake_.notify_all();
+    WakeLocked();
     return USBD_STATUS_SUCCESS;
 }
 
@@ -93,7 +93,7 @@ void SimCamera::Cancel(UsbTransfer* transfer) {
             } else {
                 cancelled_.push_back({transfer, USBD_STATUS_CANCELED, 0});
                 queue.erase(it);
-                wake_.notify_all();
+                WakeLocked();
             }
             return;
         }
@@ -114,7 +114,7 @@ void SimCamera::AbortEndpoint(uint8_t endpoint) {
             it = queue.erase(it);
         }
     }
-    wake_.notify_all();
+    WakeLocked();
 }
 
 void SimCamera::CancelAllLocked(USBD_STATUS status) {
@@ -136,7 +136,7 @@ USBD_STATUS SimCamera::ClearHalt(uint8_t endpoint) {
     if (!KnownEndpoint(endpoint)) return USBD_STATUS_STALL_PID;
     halted_.erase(endpoint);
     ++haltsCleared_[endpoint];
-    wake_.notify_all();
+    WakeLocked();
     return USBD_STATUS_SUCCESS;
 }
 
@@ -167,18 +167,18 @@ void SimCamera::SetImageControl(CommandHandler handler) {
 void SimCamera::SetImageSource(ImageSource source) {
     std::lock_guard<std::mutex> guard(lock_);
     imageSource_ = std::move(source);
-    wake_.notify_all();
+    WakeLocked();
 }
 
 void SimCamera::WakeImageSource() {
     std::lock_guard<std::mutex> guard(lock_);
-    wake_.notify_all();
+    WakeLocked();
 }
 
 void SimCamera::QueueResponse(const uint8_t* data, uint32_t length) {
     std::lock_guard<std::mutex> guard(lock_);
     responses_.emplace_back(data, data + length);
-    wake_.notify_all();
+    WakeLocked();
 }
 
 uint32_t SimCamera::SensorRegister(int address) const {
@@ -239,16 +239,23 @@ int SimCamera::PendingTransfers() const {
     return static_cast<int>(pending);
 }
 
+void SimCamera::WakeLocked() {
+    ++wakeups_;
+    wake_.notify_all();
+}
+
 void SimCamera::Run() {
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
         std::vector<Completion> done;
+        // A pass unlocks while a hook runs; what arrives meanwhile must not wait for the next.
+        uint64_t seen = wakeups_;
         if (!TakeWork(done, lock)) {
             bool idle = cancelled_.empty() &&
                         std::all_of(queues_.begin(), queues_.end(),
                                     [](const auto& queue) { return queue.second.empty(); });
             if (stopping_ && idle) return;
-            wake_.wait(lock);
+            wake_.wait(lock, [&] { return wakeups_ != seen; });
             continue;
         }
         // Completions run unlocked: they may submit the next transfer at once.

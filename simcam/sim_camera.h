@@ -113,6 +113,8 @@ class SimCamera : public UsbBackend {
     bool ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vector<Completion>& done,
                    std::unique_lock<std::mutex>& lock);
     void CancelAllLocked(USBD_STATUS status);
+    // Tells the camera's thread that there may be new work. Called locked.
+    void WakeLocked();
     bool KnownEndpoint(uint8_t endpoint) const;
 
     const SimCameraOptions options_;
@@ -121,6 +123,7 @@ class SimCamera : public UsbBackend {
 
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    uint64_t wakeups_ = 0;  // counts WakeLocked calls, so that none is missed
     bool stopping_ = false;
     uint8_t configuration_ = 0;
     uint32_t portStatus_;
