@@ -7,6 +7,8 @@
 namespace bayercam::sim {
 namespace {
 
+using Light = std::array<double, 3>;  // linear red, green and blue
+
 struct Rgb {
     uint8_t r, g, b;
 };
@@ -24,8 +26,6 @@ constexpr uint32_t kPatchSize = 200;
 constexpr uint32_t kPatchGap = 20;
 constexpr uint32_t kChartLeft = (kFrameWidth - 6 * kPatchSize - 5 * kPatchGap) / 2;
 constexpr uint32_t kChartTop = 40;
-constexpr uint32_t kRampTop = 930;
-constexpr uint32_t kRampBottom = 1000;
 constexpr double kBackground = 0.05;  // linear light between the patches
 // Signal of a white site of unit sensitivity at the reference exposure, below clipping.
 constexpr double kSignalScale = 235.0;
@@ -46,12 +46,12 @@ double Sensitivity(int site) {
     return site == 0 ? kRedSensitivity : site == 3 ? kBlueSensitivity : kGreenSensitivity;
 }
 
-double Channel(const std::array<double, 3>& rgb, int site) {
+double Channel(const Light& rgb, int site) {
     return site == 0 ? rgb[0] : site == 3 ? rgb[2] : rgb[1];
 }
 
 // Linear red, green and blue light at a pixel of the still chart.
-std::array<double, 3> ChartLight(uint32_t x, uint32_t y) {
+Light ChartLight(const std::array<Light, 24>& patches, uint32_t x, uint32_t y) {
     if (y >= kRampTop && y < kRampBottom) {
         double level = static_cast<double>(x) / (kFrameWidth - 1);
         return {level, level, level};
@@ -61,10 +61,7 @@ std::array<double, 3> ChartLight(uint32_t x, uint32_t y) {
         uint32_t row = (y - kChartTop) / (kPatchSize + kPatchGap);
         bool inPatch = (x - kChartLeft) % (kPatchSize + kPatchGap) < kPatchSize &&
                        (y - kChartTop) % (kPatchSize + kPatchGap) < kPatchSize;
-        if (column < 6 && row < 4 && inPatch) {
-            const Rgb& patch = kPatches[row * 6 + column];
-            return {Linear(patch.r), Linear(patch.g), Linear(patch.b)};
-        }
+        if (column < 6 && row < 4 && inPatch) return patches[row * 6 + column];
     }
     return {kBackground, kBackground, kBackground};
 }
@@ -83,13 +80,18 @@ uint32_t Bounce(uint64_t travelled, uint32_t range) {
 }  // namespace
 
 ChartScene::ChartScene(uint64_t seed) : mosaic_(kFrameBytes) {
+    std::array<Light, 24> patches;
+    for (size_t i = 0; i < patches.size(); ++i) {
+        patches[i] = {Linear(kPatches[i].r), Linear(kPatches[i].g), Linear(kPatches[i].b)};
+    }
     std::mt19937_64 random(seed);
     for (uint32_t y = 0; y < kFrameHeight; ++y) {
         for (uint32_t x = 0; x < kFrameWidth; ++x) {
             int site = Site(x, y);
             // A grain of -1, 0 or +1 keeps flat patches from being perfectly flat.
             int grain = static_cast<int>(random() % 3) - 1;
-            mosaic_[y * kFrameWidth + x] = Signal(Channel(ChartLight(x, y), site), site, grain);
+            mosaic_[y * kFrameWidth + x] =
+                Signal(Channel(ChartLight(patches, x, y), site), site, grain);
         }
     }
     for (int site = 0; site < 4; ++site) markerSignal_[site] = Signal(1.0, site, 0);

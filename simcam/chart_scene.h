@@ -17,6 +17,10 @@ constexpr double kRedSensitivity = 0.62;
 constexpr double kGreenSensitivity = 1.0;
 constexpr double kBlueSensitivity = 0.78;
 
+// Rows of the neutral ramp below the patches: grey from black on the left to white on the right.
+constexpr uint32_t kRampTop = 930;
+constexpr uint32_t kRampBottom = 1000;
+
 class ChartScene : public Scene {
   public:
     // `seed` fixes the fine grain of the chart and the marker's starting point.
