@@ -122,6 +122,9 @@ struct CameraDevice {
     // Held by property requests and by the stream's acquire and release, so that a property
     // request never uses an `imageProcessor` that the pin is freeing.
     std::recursive_mutex settingsLock;
+    // Set (under `chunkLock`) when CancelFrameRead finds a read in progress: the read submits
+    // no further chunk request and reports failure. Cleared when the next read is prepared.
+    AtomicInt32 frameReadCancelled;
 };
 
 // Creation (`DeviceAdd`) and second-stage initialisation.

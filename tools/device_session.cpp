@@ -4,9 +4,16 @@
 
 #include "core/device_lifecycle.h"
 #include "platform/ks_device.h"
+#include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
 
 namespace bayercam::tool {
+namespace {
+
+// Every session sees the same chart, so runs can be compared.
+constexpr uint64_t kSimSceneSeed = 1;
+
+}  // namespace
 
 std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
                                                    std::string* error) {
@@ -16,10 +23,14 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
             "simulated camera";
         return nullptr;
     }
+    std::unique_ptr<sim::Scene> scene = sim::MakeScene(global.simScene, kSimSceneSeed, error);
+    if (!scene) return nullptr;
     std::unique_ptr<DeviceSession> session(new DeviceSession);
     sim::SimCameraOptions options;
     if (global.simClock) options.clockSelection = static_cast<uint8_t>(*global.simClock);
     auto simulated = std::make_unique<sim::SimCamera>(std::move(options));
+    session->imageStream_ =
+        std::make_unique<sim::SimImageStream>(*simulated, std::move(scene), global.simFps);
     session->simulated_ = simulated.get();
     session->backend_ = std::move(simulated);
     session->bus_ = std::make_unique<UsbBus>(*session->backend_);
@@ -51,6 +62,7 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
 DeviceSession::~DeviceSession() {
     if (device_) KsPnpRemoveDevice(device_);
     bus_.reset();
+    imageStream_.reset();
     backend_.reset();
     if (trace_ && !trace_->Close()) {
         std::fprintf(stderr, "bayercam: the USB trace could not be written completely\n");

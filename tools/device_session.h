@@ -14,7 +14,8 @@
 
 namespace bayercam::sim {
 class SimCamera;
-}
+class SimImageStream;
+}  // namespace bayercam::sim
 
 namespace bayercam::tool {
 
@@ -35,6 +36,8 @@ class DeviceSession {
     UsbBus& Bus() { return *bus_; }
     // The simulated camera, or null for real hardware.
     sim::SimCamera* Simulated() { return simulated_; }
+    // The simulated camera's image side, or null for real hardware.
+    sim::SimImageStream* SimulatedImages() { return imageStream_.get(); }
 
   private:
     DeviceSession() = default;
@@ -42,6 +45,7 @@ class DeviceSession {
     std::unique_ptr<UsbmonPcapWriter> trace_;  // outlives the bus whose traffic it writes
     std::unique_ptr<UsbBackend> backend_;
     sim::SimCamera* simulated_ = nullptr;
+    std::unique_ptr<sim::SimImageStream> imageStream_;  // attached to `simulated_`
     std::unique_ptr<UsbBus> bus_;
     DRIVER_OBJECT driver_{};
     KSDEVICE* device_ = nullptr;
