@@ -271,6 +271,13 @@ INSTANTIATE_TEST_SUITE_P(
                       {0, 0, 64, 0, 0, 64, 0, 0, 64, 0, 0, 0, 0, 0, 0, 64},
                       {200, 100, 50, 255}},
             // Large coefficients take the wider matrix forms.
+            PixelCase{"CoefficientJustBeyond16Bits",
+                      1,
+                      1,
+                      0,
+                      {128, 128, 128},
+                      {32768, 0, 0, 0, -32704, 0, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64},
+                      {0, 0, 1, 255}},
             PixelCase{"WideCoefficients",
                       3,
                       2,

@@ -64,9 +64,10 @@ TEST_P(WhiteBalanceKernelTest, MosaicFramesForEveryPhase) {
     }
 }
 
-// Only pixels inside the width count, whatever the spare bytes of the work buffer hold.
+// Only pixels inside the width count, whatever the spare bytes of the work buffer hold; rows
+// wider than 4096 pixels do not overflow the partial sums.
 TEST_P(WhiteBalanceKernelTest, CountsOnlyPixelsInsideTheWidth) {
-    for (uint32_t width : {17u, 31u, 33u}) {
+    for (uint32_t width : {17u, 31u, 33u, 9000u}) {
         SizedProcessor processor(width, 8);
         std::fill(processor->workBuffer, processor->workBuffer + processor->workBytes, 255);
         processor.Pad(MosaicFrame(width, 8, BayerPhase::RGGB, 200, 100, 50));
