@@ -45,7 +45,9 @@ struct Rgb {
 // Weighted 5 x 5 sum, negative sums to 0, rounded division by 2^shift, at most 255.
 int32_t Interpolate(const uint8_t* centre, ptrdiff_t pitch, const Weights& weights, int shift) {
     int32_t t = 0;
+#pragma GCC unroll 5
     for (int dy = -2; dy <= 2; ++dy) {
+#pragma GCC unroll 5
         for (int dx = -2; dx <= 2; ++dx) t += weights[dy + 2][dx + 2] * centre[dy * pitch + dx];
     }
     t = std::max(t, 0);

@@ -25,6 +25,14 @@
 #define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
 #endif
 
+// The blocks load and store unaligned 32-byte vectors; splitting them in halves, as generic
+// tuning does, costs more than it saves on any processor with these instruction sets.
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__)) && \
+    !defined(BAYERCAM_BAYER_VECTOR_TUNED)
+#define BAYERCAM_BAYER_VECTOR_TUNED
+#pragma GCC target("tune=haswell")
+#endif
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/bayer_vector.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
@@ -119,9 +127,13 @@ constexpr uint16_t kLumaRed = 77;
 constexpr uint16_t kLumaGreen = 150;
 constexpr uint16_t kLumaBlue = 29;
 
-// White-balance sums are gathered in 16-bit lanes of at most 255 per block; they are moved to
-// the 64-bit totals before 257 blocks could overflow a lane.
-constexpr uint32_t kBlocksPerFlush = 256;
+// White-balance sums are gathered in 16-bit lanes, which take two values of at most 255 per
+// block (one from each column parity); they are moved to the 64-bit totals before a lane could
+// overflow.
+constexpr uint32_t kBlocksPerFlush = 128;
+
+// The small fixed loops over vectors must be unrolled for the vectors to stay in registers.
+#define BAYERCAM_UNROLL _Pragma("GCC unroll 16")
 
 }  // namespace bayercam::vector_detail
 #endif  // BAYERCAM_BAYER_VECTOR_SHARED
@@ -154,36 +166,40 @@ void ExpandBytes(const uint8_t* source, uint8_t* destination, size_t count) {
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace vector_detail;
 
-// At most 16 pixels per block: the work buffer's margins are sized for 16-pixel blocks.
+// One group holds the samples of one column parity: a block of 2 x lanes pixels is an even
+// group and an odd group. At most 16 lanes, so a block never reads past the work buffer's
+// margins by more than the scratch copy below handles.
 using D16 = hn::CappedTag<int16_t, 16>;
 using DU16 = hn::RebindToUnsigned<D16>;
-using D8 = hn::Rebind<uint8_t, D16>;
+using DBytes = hn::Repartition<uint8_t, DU16>;
 using D32 = hn::Repartition<int32_t, D16>;
 using DU32 = hn::RebindToUnsigned<D32>;
 using V16 = hn::Vec<D16>;
 using VU16 = hn::Vec<DU16>;
-using V8 = hn::Vec<D8>;
 using V32 = hn::Vec<D32>;
 using VU32 = hn::Vec<DU32>;
-constexpr size_t kMaxLanes = 16;
+constexpr size_t kMaxBlockPixels = 32;
 
-// The five work rows around an output row, each at image column 0.
-struct RowWindow {
-    const uint8_t* up2;
-    const uint8_t* up1;
-    const uint8_t* mid;
-    const uint8_t* down1;
-    const uint8_t* down2;
+// Samples of one work row around a block starting at column x0, split by parity: lane i of
+// `even` is column x0 + 2i, of `odd` column x0 + 2i + 1; `Left` is one pair of columns to the
+// left (x0 - 2 + 2i, x0 - 1 + 2i), `Right` one pair to the right.
+struct SplitRow {
+    V16 evenLeft, oddLeft, even, odd, evenRight, oddRight;
 };
 
-RowWindow WindowAt(const ImageProcessor* processor, uint32_t y) {
-    const ptrdiff_t pitch = processor->rowPitch;
-    const uint8_t* mid = processor->pixelOrigin + static_cast<ptrdiff_t>(y) * pitch;
-    return {mid - 2 * pitch, mid - pitch, mid, mid + pitch, mid + 2 * pitch};
+HWY_INLINE void Split(const uint8_t* p, V16& even, V16& odd) {
+    const DU16 du;
+    const VU16 pairs = hn::BitCast(du, hn::LoadU(DBytes(), p));
+    even = hn::BitCast(D16(), hn::And(pairs, hn::Set(du, 0x00FF)));
+    odd = hn::BitCast(D16(), hn::ShiftRight<8>(pairs));
 }
 
-HWY_INLINE V16 LoadPixels(const uint8_t* p) {
-    return hn::PromoteTo(D16(), hn::LoadU(D8(), p));
+HWY_INLINE SplitRow LoadRow(const uint8_t* p) {
+    SplitRow row;
+    Split(p - 2, row.evenLeft, row.oddLeft);
+    Split(p, row.even, row.odd);
+    Split(p + 2, row.evenRight, row.oddRight);
+    return row;
 }
 
 // Negative sums become 0; the rounded sixteenth is at most 255.
@@ -193,58 +209,77 @@ HWY_INLINE V16 Normalise(V16 sum) {
                    hn::Set(d, 255));
 }
 
+// The three planes of one group (see the top of the file).
 struct Planes {
     V16 same;
     V16 green;
     V16 cross;
 };
 
-template <bool kChromaEven>
-HWY_INLINE Planes Reconstruct(const RowWindow& rows, size_t x) {
-    const uint8_t* mid = rows.mid + x;
-    const uint8_t* up1 = rows.up1 + x;
-    const uint8_t* down1 = rows.down1 + x;
-    const V16 c = LoadPixels(mid);
-    const V16 h1 = hn::Add(LoadPixels(mid - 1), LoadPixels(mid + 1));
-    const V16 h2 = hn::Add(LoadPixels(mid - 2), LoadPixels(mid + 2));
-    const V16 v1 = hn::Add(LoadPixels(up1), LoadPixels(down1));
-    const V16 v2 = hn::Add(LoadPixels(rows.up2 + x), LoadPixels(rows.down2 + x));
-    const V16 d = hn::Add(hn::Add(LoadPixels(up1 - 1), LoadPixels(up1 + 1)),
-                          hn::Add(LoadPixels(down1 - 1), LoadPixels(down1 + 1)));
+struct Block {
+    Planes even;
+    Planes odd;
+};
 
-    const V16 raw = hn::ShiftLeft<4>(c);
-    const V16 s2 = hn::Add(h2, v2);
+// The neighbourhood terms of one group.
+struct Terms {
+    V16 c, h1, h2, v1, v2, d;
+};
+
+// Chroma sites need green and the diagonal kernel; green sites the row and column kernels.
+HWY_INLINE Planes ChromaPlanes(const Terms& t) {
+    const V16 twoC = hn::Add(t.c, t.c);
+    const V16 s2 = hn::Add(t.h2, t.v2);
     const V16 green =
-        hn::Sub(hn::ShiftLeft<2>(hn::Add(hn::Add(hn::Add(c, c), h1), v1)), hn::Add(s2, s2));
-    const V16 centreTerm = hn::Add(hn::ShiftLeft<3>(c), hn::ShiftLeft<1>(hn::Sub(c, d)));
-    const V16 row =
-        hn::Add(hn::Sub(hn::Add(centreTerm, hn::ShiftLeft<3>(h1)), hn::Add(h2, h2)), v2);
-    const V16 column =
-        hn::Add(hn::Sub(hn::Add(centreTerm, hn::ShiftLeft<3>(v1)), hn::Add(v2, v2)), h2);
-    const V16 diagonal = hn::Sub(hn::ShiftLeft<2>(hn::Add(hn::Add(hn::Add(c, c), c), d)),
-                                 hn::Add(s2, hn::Add(s2, s2)));
+        hn::Sub(hn::ShiftLeft<2>(hn::Add(hn::Add(twoC, t.h1), t.v1)), hn::Add(s2, s2));
+    const V16 diagonal =
+        hn::Sub(hn::ShiftLeft<2>(hn::Add(hn::Add(twoC, t.c), t.d)), hn::Add(s2, hn::Add(s2, s2)));
+    return {t.c, Normalise(green), Normalise(diagonal)};
+}
 
-    // OddEven(odd, even) takes odd lanes from its first argument.
+HWY_INLINE Planes GreenPlanes(const Terms& t) {
+    const V16 centre =
+        hn::Sub(hn::Add(hn::ShiftLeft<3>(t.c), hn::Add(t.c, t.c)), hn::Add(t.d, t.d));
+    const V16 row =
+        hn::Add(hn::Sub(hn::Add(centre, hn::ShiftLeft<3>(t.h1)), hn::Add(t.h2, t.h2)), t.v2);
+    const V16 column =
+        hn::Add(hn::Sub(hn::Add(centre, hn::ShiftLeft<3>(t.v1)), hn::Add(t.v2, t.v2)), t.h2);
+    return {Normalise(row), t.c, Normalise(column)};
+}
+
+// `rows` point at column x0 of the work rows y - 2 .. y + 2.
+template <bool kChromaEven>
+HWY_INLINE Block Reconstruct(const uint8_t* const (&rows)[5]) {
+    V16 upper2Even, upper2Odd, lower2Even, lower2Odd;
+    Split(rows[0], upper2Even, upper2Odd);
+    Split(rows[4], lower2Even, lower2Odd);
+    const SplitRow up = LoadRow(rows[1]);
+    const SplitRow mid = LoadRow(rows[2]);
+    const SplitRow down = LoadRow(rows[3]);
+
+    // Left and right neighbours: of an even column, the odd columns either side; of an odd
+    // column, the even ones.
+    const Terms even{mid.even,
+                     hn::Add(mid.oddLeft, mid.odd),
+                     hn::Add(mid.evenLeft, mid.evenRight),
+                     hn::Add(up.even, down.even),
+                     hn::Add(upper2Even, lower2Even),
+                     hn::Add(hn::Add(up.oddLeft, up.odd), hn::Add(down.oddLeft, down.odd))};
+    const Terms odd{mid.odd,
+                    hn::Add(mid.even, mid.evenRight),
+                    hn::Add(mid.oddLeft, mid.oddRight),
+                    hn::Add(up.odd, down.odd),
+                    hn::Add(upper2Odd, lower2Odd),
+                    hn::Add(hn::Add(up.even, up.evenRight), hn::Add(down.even, down.evenRight))};
     if constexpr (kChromaEven) {
-        return {Normalise(hn::OddEven(row, raw)), Normalise(hn::OddEven(raw, green)),
-                Normalise(hn::OddEven(column, diagonal))};
+        return {ChromaPlanes(even), GreenPlanes(odd)};
     } else {
-        return {Normalise(hn::OddEven(raw, row)), Normalise(hn::OddEven(green, raw)),
-                Normalise(hn::OddEven(diagonal, column))};
+        return {GreenPlanes(even), ChromaPlanes(odd)};
     }
 }
 
-// min(255, (v * g) >> 7) with the full 24-bit product: a non-zero high half means at least
-// 65536, and (high << 8) still fits 16 bits (high <= 254), forcing the minimum to 255.
-HWY_INLINE V16 ApplyGain(V16 value, VU16 gain) {
-    const DU16 du;
-    const VU16 v = hn::BitCast(du, value);
-    const VU16 low = hn::Mul(v, gain);
-    const VU16 high = hn::MulHigh(v, gain);
-    const VU16 scaled = hn::Or(hn::ShiftRight<7>(low), hn::ShiftLeft<8>(high));
-    return hn::BitCast(D16(), hn::Min(scaled, hn::Set(du, 255)));
-}
-
+// Gains per plane, as 2 x min(gain mod 65536, 32767): min(255, (v * g) >> 7) is then
+// min(255, mulhigh(v << 8, 2g)). Gains from 32767 up saturate every non-zero value either way.
 struct RowGains {
     VU16 same;
     VU16 green;
@@ -256,9 +291,16 @@ RowGains GainsFor(const ImageProcessor* processor, const int (&inputs)[3]) {
     const int32_t frameGains[3] = {processor->frameRedGain, processor->frameGreenGain,
                                    processor->frameBlueGain};
     auto gain = [&](int plane) {
-        return hn::Set(du, static_cast<uint16_t>(frameGains[inputs[plane]]));
+        const uint32_t low = static_cast<uint16_t>(frameGains[inputs[plane]]);
+        return hn::Set(du, static_cast<uint16_t>(std::min<uint32_t>(low, 32767) * 2));
     };
     return {gain(0), gain(1), gain(2)};
+}
+
+HWY_INLINE V16 ApplyGain(V16 value, VU16 doubledGain) {
+    const DU16 du;
+    const VU16 scaled = hn::MulHigh(hn::ShiftLeft<8>(hn::BitCast(du, value)), doubledGain);
+    return hn::BitCast(D16(), hn::Min(scaled, hn::Set(du, 255)));
 }
 
 HWY_INLINE Planes ApplyGains(const Planes& planes, const RowGains& gains) {
@@ -266,22 +308,87 @@ HWY_INLINE Planes ApplyGains(const Planes& planes, const RowGains& gains) {
             ApplyGain(planes.cross, gains.cross)};
 }
 
-// Writes blue, green, red and 0xFF for `count` pixels (all lanes unless the block is the last,
-// partial one of a row, which goes through a scratch block so nothing past the row is written).
-HWY_INLINE void StorePixels(V8 blue, V8 green, V8 red, uint8_t* out, size_t count) {
-    const D8 d8;
-    const V8 alpha = hn::Set(d8, 0xFF);
-    if (count == hn::Lanes(d8)) {
-        hn::StoreInterleaved4(blue, green, red, alpha, d8, out);
-        return;
+// Output channels of one group, each 0..255.
+struct Rgb {
+    V16 red;
+    V16 green;
+    V16 blue;
+};
+
+// The colour matrix when every positive and negative sum stays below 2^16: 16-bit lanes
+// throughout. Each product is formed once and masked into the positive sum; the negative sum is
+// the total less the positive one.
+struct ShortMatrix {
+    VU16 magnitude[3][3];  // [output][plane]
+    VU16 positiveMask[3][3];
+    VU16 positiveConstant[3];
+    VU16 constantMagnitude[3];
+
+    explicit ShortMatrix(const RowMatrix& m) {
+        const DU16 du;
+        for (int k = 0; k < 3; ++k) {
+            for (int plane = 0; plane < 3; ++plane) {
+                const bool positive = m.positive[k][plane] != 0;
+                magnitude[k][plane] = hn::Set(
+                    du,
+                    static_cast<uint16_t>(positive ? m.positive[k][plane] : m.negative[k][plane]));
+                positiveMask[k][plane] = hn::Set(du, positive ? 0xFFFF : 0);
+            }
+            const uint32_t positiveConstant32 =
+                m.positiveRemainder[k] +
+                64 * static_cast<uint32_t>(std::max(m.quotientDifference[k], 0));
+            const uint32_t negativeConstant32 =
+                m.negativeRemainder[k] +
+                64 * static_cast<uint32_t>(std::max(-m.quotientDifference[k], 0));
+            positiveConstant[k] = hn::Set(du, static_cast<uint16_t>(positiveConstant32));
+            constantMagnitude[k] =
+                hn::Set(du, static_cast<uint16_t>(positiveConstant32 + negativeConstant32));
+        }
     }
-    HWY_ALIGN uint8_t scratch[kMaxLanes * 4];
-    hn::StoreInterleaved4(blue, green, red, alpha, d8, scratch);
-    std::memcpy(out, scratch, count * 4);
+
+    // True when 255 x (sum of one output's coefficient magnitudes) plus its constant fits 16 bits.
+    static bool Fits(const ImageProcessor* processor) {
+        for (int k = 0; k < 3; ++k) {
+            int64_t total = MatrixMagnitude(processor->frameMatrix[12 + k]);
+            for (int i = 0; i < 3; ++i)
+                total += 255 * MatrixMagnitude(processor->frameMatrix[4 * i + k]);
+            if (total > 65535) return false;
+        }
+        return true;
+    }
+
+    HWY_INLINE V16 Output(int k, const VU16 (&in)[3]) const {
+        const DU16 du;
+        VU16 positive = positiveConstant[k];
+        VU16 total = constantMagnitude[k];
+        BAYERCAM_UNROLL
+        for (int plane = 0; plane < 3; ++plane) {
+            const VU16 product = hn::Mul(in[plane], magnitude[k][plane]);
+            positive = hn::Add(positive, hn::And(product, positiveMask[k][plane]));
+            total = hn::Add(total, product);
+        }
+        const VU16 negative = hn::Sub(total, positive);
+        const VU16 out =
+            hn::Min(hn::SaturatedSub(hn::ShiftRight<6>(positive), hn::ShiftRight<6>(negative)),
+                    hn::Set(du, 255));
+        return hn::BitCast(D16(), out);
+    }
+
+    HWY_INLINE Rgb Apply(const Planes& planes) const {
+        const DU16 du;
+        const VU16 in[3] = {hn::BitCast(du, planes.same), hn::BitCast(du, planes.green),
+                            hn::BitCast(du, planes.cross)};
+        return {Output(0, in), Output(1, in), Output(2, in)};
+    }
+};
+
+HWY_INLINE V16 Clamp255(V16 v) {
+    const D16 d;
+    return hn::Min(hn::Max(v, hn::Zero(d)), hn::Set(d, 255));
 }
 
 // The colour matrix with coefficients below 2^15: each sum is two pairwise products of 16-bit
-// lanes, (same, green) . (ws, wg) + (cross, 1) . (wc, remainder).
+// lanes, (same, green) . (ws, wg) + (cross, 1) . (wc, remainder), in 32-bit lanes.
 struct PairsMatrix {
     V16 positiveSameGreen[3];
     V16 positiveCrossOne[3];
@@ -294,6 +401,7 @@ struct PairsMatrix {
         auto pair = [&](uint32_t low, uint32_t high) {
             return hn::BitCast(D16(), hn::Set(d32, static_cast<int32_t>(low | (high << 16))));
         };
+        BAYERCAM_UNROLL
         for (int k = 0; k < 3; ++k) {
             positiveSameGreen[k] = pair(m.positive[k][0], m.positive[k][1]);
             positiveCrossOne[k] = pair(m.positive[k][2], m.positiveRemainder[k]);
@@ -303,8 +411,6 @@ struct PairsMatrix {
         }
     }
 
-    // Half of a block: the pairs come from interleaving, lower or upper lanes of each
-    // 128-bit block.
     HWY_INLINE V32 DotPairs(V16 sameGreen, V16 crossOne, V16 weightsSameGreen,
                             V16 weightsCrossOne) const {
         const D32 d32;
@@ -324,24 +430,27 @@ struct PairsMatrix {
                        quotientDifference[k]);
     }
 
-    // The three outputs (red, green, blue) of a block, clamped to 0..255.
-    HWY_INLINE void Apply(const Planes& in, V8 out[3]) const {
+    // The pairs come from interleaving the lower and the upper lanes of each 128-bit block; the
+    // demotion puts the lanes back in order.
+    HWY_INLINE Rgb Apply(const Planes& in) const {
         const D16 d;
         const V16 one = hn::Set(d, 1);
         const V16 sameGreenLow = hn::InterleaveLower(d, in.same, in.green);
         const V16 sameGreenHigh = hn::InterleaveUpper(d, in.same, in.green);
         const V16 crossOneLow = hn::InterleaveLower(d, in.cross, one);
         const V16 crossOneHigh = hn::InterleaveUpper(d, in.cross, one);
+        V16 out[3];
+        BAYERCAM_UNROLL
         for (int k = 0; k < 3; ++k) {
-            const V16 joined = hn::ReorderDemote2To(d, Output(k, sameGreenLow, crossOneLow),
-                                                    Output(k, sameGreenHigh, crossOneHigh));
-            out[k] = hn::DemoteTo(D8(), joined);
+            out[k] = Clamp255(hn::ReorderDemote2To(d, Output(k, sameGreenLow, crossOneLow),
+                                                   Output(k, sameGreenHigh, crossOneHigh)));
         }
+        return {out[0], out[1], out[2]};
     }
 };
 
 // The colour matrix with coefficients up to 2^22: 32-bit products, lanes widened in the same
-// order as the pairs above so that the same demotion restores the pixel order.
+// order as the pairs above so that the same demotion restores them.
 struct WideMatrix {
     VU32 positive[3][3];
     VU32 negative[3][3];
@@ -365,6 +474,7 @@ struct WideMatrix {
     HWY_INLINE V32 Output(int k, const VU32 (&in)[3]) const {
         VU32 p = positiveRemainder[k];
         VU32 n = negativeRemainder[k];
+        BAYERCAM_UNROLL
         for (int plane = 0; plane < 3; ++plane) {
             p = hn::Add(p, hn::Mul(in[plane], positive[k][plane]));
             n = hn::Add(n, hn::Mul(in[plane], negative[k][plane]));
@@ -375,52 +485,116 @@ struct WideMatrix {
             quotientDifference[k]);
     }
 
-    HWY_INLINE void Apply(const Planes& in, V8 out[3]) const {
+    HWY_INLINE Rgb Apply(const Planes& in) const {
         const DU32 du32;
         const DU16 du;
         const VU16 zero = hn::Zero(du);
         const V16 planes[3] = {in.same, in.green, in.cross};
         VU32 low[3];
         VU32 high[3];
+        BAYERCAM_UNROLL
         for (int plane = 0; plane < 3; ++plane) {
             const VU16 v = hn::BitCast(du, planes[plane]);
             low[plane] = hn::ZipLower(du32, v, zero);
             high[plane] = hn::ZipUpper(du32, v, zero);
         }
+        V16 out[3];
+        BAYERCAM_UNROLL
         for (int k = 0; k < 3; ++k) {
-            const V16 joined = hn::ReorderDemote2To(D16(), Output(k, low), Output(k, high));
-            out[k] = hn::DemoteTo(D8(), joined);
+            out[k] = Clamp255(hn::ReorderDemote2To(D16(), Output(k, low), Output(k, high)));
         }
+        return {out[0], out[1], out[2]};
     }
 };
 
-// Runs `block(rows, x, count, out)` over one output row: full blocks, then the partial one.
-template <bool kChromaEven, class Block>
-HWY_INLINE void ForEachBlock(const RowWindow& rows, uint32_t width, Block& block) {
-    const size_t lanes = hn::Lanes(D16());
-    size_t x = 0;
-    for (; x + lanes <= width; x += lanes) {
-        block(Reconstruct<kChromaEven>(rows, x), x, lanes);
+// Writes the pixels of a block in column order as blue, green, red, 0xFF: `count` of them, all
+// unless the block is the last, partial one of a row, which goes through a scratch block so that
+// nothing past the row is written.
+HWY_INLINE void StorePixels(const Rgb& even, const Rgb& odd, uint8_t* out, size_t count) {
+    const DU16 du;
+    const DU32 du32;
+    auto zip = [&](const Rgb& c, VU32& low, VU32& high) {
+        const VU16 blueGreen =
+            hn::Or(hn::BitCast(du, c.blue), hn::ShiftLeft<8>(hn::BitCast(du, c.green)));
+        const VU16 redAlpha = hn::Or(hn::BitCast(du, c.red), hn::Set(du, 0xFF00));
+        low = hn::ZipLower(du32, blueGreen, redAlpha);
+        high = hn::ZipUpper(du32, blueGreen, redAlpha);
+    };
+    VU32 evenLow, evenHigh, oddLow, oddHigh;
+    zip(even, evenLow, evenHigh);
+    zip(odd, oddLow, oddHigh);
+    // Within each 128-bit block these hold pixels in order.
+    VU32 q[4] = {
+        hn::InterleaveLower(du32, evenLow, oddLow), hn::InterleaveUpper(du32, evenLow, oddLow),
+        hn::InterleaveLower(du32, evenHigh, oddHigh), hn::InterleaveUpper(du32, evenHigh, oddHigh)};
+    if constexpr (hn::MaxLanes(du32) * 4 > 16) {
+        // Two blocks: the upper blocks hold the second half of the pixels.
+        const VU32 p[4] = {q[0], q[1], q[2], q[3]};
+        q[0] = hn::ConcatLowerLower(du32, p[1], p[0]);
+        q[1] = hn::ConcatLowerLower(du32, p[3], p[2]);
+        q[2] = hn::ConcatUpperUpper(du32, p[1], p[0]);
+        q[3] = hn::ConcatUpperUpper(du32, p[3], p[2]);
     }
-    if (x < width) block(Reconstruct<kChromaEven>(rows, x), x, width - x);
+    const size_t lanes = hn::Lanes(du32);
+    if (count == 8 * lanes) {
+        BAYERCAM_UNROLL
+        for (int i = 0; i < 4; ++i) {
+            hn::StoreU(q[i], du32, reinterpret_cast<uint32_t*>(out) + i * lanes);
+        }
+        return;
+    }
+    HWY_ALIGN uint32_t scratch[kMaxBlockPixels];
+    BAYERCAM_UNROLL
+    for (int i = 0; i < 4; ++i) hn::Store(q[i], du32, scratch + i * lanes);
+    std::memcpy(out, scratch, count * 4);
 }
 
-// Visits every row with the block handler of its row type (red or blue sites) and its chroma
-// column parity: the only per-row decision.
+// Runs `handler(block, x0, count)` over the blocks of output row y.
+template <bool kChromaEven, class Handler>
+HWY_INLINE void ForEachBlock(const ImageProcessor* processor, uint32_t y, Handler& handler) {
+    const ptrdiff_t pitch = processor->rowPitch;
+    const uint8_t* mid = processor->pixelOrigin + static_cast<ptrdiff_t>(y) * pitch;
+    const uint32_t width = processor->frameWidth;
+    const size_t blockPixels = 2 * hn::Lanes(D16());
+    size_t x = 0;
+    for (; x + blockPixels <= width; x += blockPixels) {
+        const uint8_t* const rows[5] = {mid - 2 * pitch + x, mid - pitch + x, mid + x,
+                                        mid + pitch + x, mid + 2 * pitch + x};
+        handler(Reconstruct<kChromaEven>(rows), x, blockPixels);
+    }
+    if (x >= width) return;
+    // The last, partial block reads up to column x + blockPixels + 1; the work buffer's margin
+    // is sized for 16-pixel blocks, so a longer block may need its neighbourhood copied first.
+    const size_t lastReadable = static_cast<size_t>(pitch) - 6;
+    if (x + blockPixels + 1 <= lastReadable) {
+        const uint8_t* const rows[5] = {mid - 2 * pitch + x, mid - pitch + x, mid + x,
+                                        mid + pitch + x, mid + 2 * pitch + x};
+        handler(Reconstruct<kChromaEven>(rows), x, width - x);
+        return;
+    }
+    constexpr size_t kScratchLine = kMaxBlockPixels + 4;
+    uint8_t scratch[5][kScratchLine] = {};
+    const size_t copied = lastReadable + 1 - (x - 2);
+    for (int r = 0; r < 5; ++r) std::memcpy(scratch[r], mid + (r - 2) * pitch + x - 2, copied);
+    const uint8_t* const rows[5] = {scratch[0] + 2, scratch[1] + 2, scratch[2] + 2, scratch[3] + 2,
+                                    scratch[4] + 2};
+    handler(Reconstruct<kChromaEven>(rows), x, width - x);
+}
+
+// Visits every row with the handler of its row type (red or blue sites) and its chroma column
+// parity: the only per-row decision.
 template <class RowHandler>
 void ForEachRow(const ImageProcessor* processor, BayerPhase phase, RowHandler& redRows,
                 RowHandler& blueRows) {
     const PhaseLayout layout = LayoutOf(phase);
-    const uint32_t width = processor->frameWidth;
     for (uint32_t y = 0; y < processor->frameHeight; ++y) {
         const bool odd = (y & 1) != 0;
         RowHandler& handler = layout.evenRowRed != odd ? redRows : blueRows;
         handler.StartRow(y);
-        const RowWindow rows = WindowAt(processor, y);
         if (layout.evenRowChromaEven != odd) {
-            ForEachBlock<true>(rows, width, handler);
+            ForEachBlock<true>(processor, y, handler);
         } else {
-            ForEachBlock<false>(rows, width, handler);
+            ForEachBlock<false>(processor, y, handler);
         }
         handler.EndRow();
     }
@@ -431,6 +605,7 @@ uint8_t* OutputRow(const ImageProcessor* processor, uint32_t y) {
     return processor->outputCursor + size_t{y} * processor->frameWidth * 4;
 }
 
+// Output channel k comes from plane inputs-position: red is `same` in a row of red sites.
 template <class Matrix>
 struct ColorRows {
     const ImageProcessor* processor;
@@ -443,10 +618,9 @@ struct ColorRows {
 
     void StartRow(uint32_t y) { out = OutputRow(processor, y); }
     void EndRow() {}
-    HWY_INLINE void operator()(const Planes& planes, size_t x, size_t count) {
-        V8 rgb[3];
-        matrix.Apply(ApplyGains(planes, gains), rgb);
-        StorePixels(rgb[2], rgb[1], rgb[0], out + x * 4, count);
+    HWY_INLINE void operator()(const Block& block, size_t x, size_t count) {
+        StorePixels(matrix.Apply(ApplyGains(block.even, gains)),
+                    matrix.Apply(ApplyGains(block.odd, gains)), out + x * 4, count);
     }
 };
 
@@ -458,6 +632,7 @@ void RunColor(ImageProcessor* processor, BayerPhase phase) {
 }
 
 void ColorKernel(ImageProcessor* processor, BayerPhase phase) {
+    if (ShortMatrix::Fits(processor)) return RunColor<ShortMatrix>(processor, phase);
     switch (RangeOf(processor)) {
         case MatrixRange::kPairs:
             return RunColor<PairsMatrix>(processor, phase);
@@ -486,20 +661,23 @@ struct LumaRows {
         weightCross = hn::Set(du, weights[inputs[2]]);
     }
 
-    void StartRow(uint32_t y) { out = OutputRow(processor, y); }
-    void EndRow() {}
-    HWY_INLINE void operator()(const Planes& planes, size_t x, size_t count) {
+    // Each product is at most 255 x 150 and is divided by 256 on its own.
+    HWY_INLINE Rgb Luma(const Planes& planes) const {
         const DU16 du;
         const Planes gained = ApplyGains(planes, gains);
-        // Each product is at most 255 x 150 and is divided by 256 on its own.
         auto weighted = [&](V16 v, VU16 weight) {
             return hn::ShiftRight<8>(hn::Mul(hn::BitCast(du, v), weight));
         };
-        const VU16 luma =
-            hn::Add(hn::Add(weighted(gained.same, weightSame), weighted(gained.green, weightGreen)),
-                    weighted(gained.cross, weightCross));
-        const V8 y8 = hn::DemoteTo(D8(), hn::BitCast(D16(), luma));
-        StorePixels(y8, y8, y8, out + x * 4, count);
+        const V16 y = hn::BitCast(D16(), hn::Add(hn::Add(weighted(gained.same, weightSame),
+                                                         weighted(gained.green, weightGreen)),
+                                                 weighted(gained.cross, weightCross)));
+        return {y, y, y};
+    }
+
+    void StartRow(uint32_t y) { out = OutputRow(processor, y); }
+    void EndRow() {}
+    HWY_INLINE void operator()(const Block& block, size_t x, size_t count) {
+        StorePixels(Luma(block.even), Luma(block.odd), out + x * 4, count);
     }
 };
 
@@ -532,15 +710,21 @@ struct BalanceRows {
         }
         blocks = 0;
     }
-    HWY_INLINE void operator()(const Planes& planes, size_t, size_t count) {
+    HWY_INLINE void Add(const Planes& planes, size_t count) {
         const DU16 du;
-        // Pixels of the last block beyond the width are not counted.
         const auto inside = hn::FirstN(du, count);
         const V16 values[3] = {planes.same, planes.green, planes.cross};
+        BAYERCAM_UNROLL
         for (int plane = 0; plane < 3; ++plane) {
             sums[plane] =
                 hn::Add(sums[plane], hn::IfThenElseZero(inside, hn::BitCast(du, values[plane])));
         }
+    }
+    // Pixels of the last block beyond the width are not counted: of `count` pixels, the even
+    // group holds the first (count + 1) / 2.
+    HWY_INLINE void operator()(const Block& block, size_t, size_t count) {
+        Add(block.even, (count + 1) / 2);
+        Add(block.odd, count / 2);
         if (++blocks == kBlocksPerFlush) Flush();
     }
 };
