@@ -42,8 +42,10 @@ struct Rgb {
     int32_t channel[3];  // red, green, blue
 };
 
-// Weighted 5 x 5 sum, negative sums to 0, rounded division by 2^shift, at most 255.
-int32_t Interpolate(const uint8_t* centre, ptrdiff_t pitch, const Weights& weights, int shift) {
+// Weighted 5 x 5 sum, negative sums to 0, rounded division by 2^shift, at most 255. Inlined with
+// its constant table, the zero weights drop out.
+[[gnu::always_inline]] inline int32_t Interpolate(const uint8_t* centre, ptrdiff_t pitch,
+                                                  const Weights& weights, int shift) {
     int32_t t = 0;
 #pragma GCC unroll 5
     for (int dy = -2; dy <= 2; ++dy) {
@@ -54,7 +56,8 @@ int32_t Interpolate(const uint8_t* centre, ptrdiff_t pitch, const Weights& weigh
     return std::min(255, (t + (1 << (shift - 1))) >> shift);
 }
 
-Rgb Reconstruct(const ImageProcessor* processor, BayerPhase phase, uint32_t x, uint32_t y) {
+[[gnu::always_inline]] inline Rgb Reconstruct(const ImageProcessor* processor, BayerPhase phase,
+                                              uint32_t x, uint32_t y) {
     const ptrdiff_t pitch = processor->rowPitch;
     const uint8_t* centre = processor->pixelOrigin + static_cast<ptrdiff_t>(y) * pitch + x;
     const Site(&row)[2] = kSites[static_cast<int>(phase)][y & 1];
@@ -80,63 +83,75 @@ uint32_t GainFactor(int32_t gain) {
     return static_cast<uint16_t>(gain);
 }
 
-Rgb ApplyGains(Rgb colour, const uint32_t gains[3]) {
+// The frame gains, and each matrix entry's magnitude on the side its flag puts it (0 on the
+// other), read once per frame.
+struct FrameCopies {
+    uint32_t gains[3];
+    int64_t positive[4][3];  // [input][output], the constant term as input 3
+    int64_t negative[4][3];
+
+    explicit FrameCopies(const ImageProcessor* processor)
+        : gains{GainFactor(processor->frameRedGain), GainFactor(processor->frameGreenGain),
+                GainFactor(processor->frameBlueGain)} {
+        for (int i = 0; i < 4; ++i) {
+            for (int k = 0; k < 3; ++k) {
+                const int64_t magnitude = MatrixMagnitude(processor->frameMatrix[4 * i + k]);
+                const bool flag = processor->matrixPositive[4 * i + k] != 0;
+                positive[i][k] = flag ? magnitude : 0;
+                negative[i][k] = flag ? 0 : magnitude;
+            }
+        }
+    }
+};
+
+[[gnu::always_inline]] inline Rgb ApplyGains(Rgb colour, const FrameCopies& frame) {
     for (int c = 0; c < 3; ++c) {
-        const uint32_t product = static_cast<uint32_t>(colour.channel[c]) * gains[c];
+        const uint32_t product = static_cast<uint32_t>(colour.channel[c]) * frame.gains[c];
         colour.channel[c] = static_cast<int32_t>(std::min<uint32_t>(255, product >> 7));
     }
     return colour;
 }
 
 // Positive and negative contributions are summed apart and each divided by 64 on its own.
-int32_t MatrixOutput(const Rgb& in, const ImageProcessor* processor, int k) {
-    int64_t positive = 0;
-    int64_t negative = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int64_t magnitude = MatrixMagnitude(processor->frameMatrix[4 * i + k]);
-        const int64_t term = i < 3 ? in.channel[i] * magnitude : magnitude;
-        (processor->matrixPositive[4 * i + k] ? positive : negative) += term;
+[[gnu::always_inline]] inline int32_t MatrixOutput(const Rgb& in, const FrameCopies& frame, int k) {
+    int64_t positive = frame.positive[3][k];
+    int64_t negative = frame.negative[3][k];
+    for (int i = 0; i < 3; ++i) {
+        positive += in.channel[i] * frame.positive[i][k];
+        negative += in.channel[i] * frame.negative[i][k];
     }
     return static_cast<int32_t>(std::clamp<int64_t>((positive >> 6) - (negative >> 6), 0, 255));
 }
 
-uint8_t* OutputPixel(const ImageProcessor* processor, uint32_t x, uint32_t y) {
-    return processor->outputCursor + (size_t{y} * processor->frameWidth + x) * 4;
-}
-
-void FrameGains(const ImageProcessor* processor, uint32_t gains[3]) {
-    gains[0] = GainFactor(processor->frameRedGain);
-    gains[1] = GainFactor(processor->frameGreenGain);
-    gains[2] = GainFactor(processor->frameBlueGain);
+uint8_t* OutputRow(const ImageProcessor* processor, uint32_t y) {
+    return processor->outputCursor + size_t{y} * processor->frameWidth * 4;
 }
 
 }  // namespace
 
 void ConvertColorKernel(ImageProcessor* processor, BayerPhase phase) {
-    uint32_t gains[3];
-    FrameGains(processor, gains);
+    const FrameCopies frame(processor);
     for (uint32_t y = 0; y < processor->frameHeight; ++y) {
-        for (uint32_t x = 0; x < processor->frameWidth; ++x) {
-            const Rgb in = ApplyGains(Reconstruct(processor, phase, x, y), gains);
-            uint8_t* out = OutputPixel(processor, x, y);
-            out[0] = static_cast<uint8_t>(MatrixOutput(in, processor, 2));
-            out[1] = static_cast<uint8_t>(MatrixOutput(in, processor, 1));
-            out[2] = static_cast<uint8_t>(MatrixOutput(in, processor, 0));
+        uint8_t* out = OutputRow(processor, y);
+        for (uint32_t x = 0; x < processor->frameWidth; ++x, out += 4) {
+            const Rgb in = ApplyGains(Reconstruct(processor, phase, x, y), frame);
+            out[0] = static_cast<uint8_t>(MatrixOutput(in, frame, 2));
+            out[1] = static_cast<uint8_t>(MatrixOutput(in, frame, 1));
+            out[2] = static_cast<uint8_t>(MatrixOutput(in, frame, 0));
             out[3] = 0xFF;
         }
     }
 }
 
 void ConvertLumaKernel(ImageProcessor* processor, BayerPhase phase) {
-    uint32_t gains[3];
-    FrameGains(processor, gains);
+    const FrameCopies frame(processor);
     for (uint32_t y = 0; y < processor->frameHeight; ++y) {
-        for (uint32_t x = 0; x < processor->frameWidth; ++x) {
-            const Rgb in = ApplyGains(Reconstruct(processor, phase, x, y), gains);
+        uint8_t* out = OutputRow(processor, y);
+        for (uint32_t x = 0; x < processor->frameWidth; ++x, out += 4) {
+            const Rgb in = ApplyGains(Reconstruct(processor, phase, x, y), frame);
             // Each product is divided by 256 on its own, so the sum is at most 253.
             const int32_t luma = ((in.channel[0] * 77) >> 8) + ((in.channel[1] * 150) >> 8) +
                                  ((in.channel[2] * 29) >> 8);
-            uint8_t* out = OutputPixel(processor, x, y);
             out[0] = out[1] = out[2] = static_cast<uint8_t>(luma);
             out[3] = 0xFF;
         }

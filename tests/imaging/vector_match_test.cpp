@@ -20,10 +20,10 @@ constexpr uint32_t kWidths[] = {8, 9, 15, 16, 17, 31, 1021, 1360};
 constexpr uint32_t kHeights[] = {8, 9, 10, 1023, 1024};
 constexpr int32_t kEdgeGains[] = {0, 1, 128, 65535, 65536, -1, 255, 32768};
 
-// Debug builds (the sanitizer runs) are many times slower: there, frames of more than
-// kRotateAbove pixels are checked for one phase each (in turn), and of the full-size frames only
-// the first, on the instruction set the dispatch picks.
-#ifdef NDEBUG
+// Debug and sanitizer builds are many times slower: there, frames of more than kRotateAbove
+// pixels are checked for one phase each (in turn), and of the full-size frames only the first, on
+// the instruction set the dispatch picks.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 constexpr bool kFullSweep = true;
 #else
 constexpr bool kFullSweep = false;
