@@ -141,11 +141,11 @@ HWY_INLINE SplitRow LoadRow(const uint8_t* p) {
     return row;
 }
 
-// Negative sums become 0; the rounded sixteenth is at most 255.
-HWY_INLINE V16 Normalise(V16 sum) {
+// A kernel sum in sixteenths that already includes the rounding term 8: negative sums become 0,
+// the result is at most 255.
+HWY_INLINE V16 Normalise(V16 roundedSum) {
     const D16 d;
-    return hn::Min(hn::Max(hn::ShiftRight<4>(hn::Add(sum, hn::Set(d, 8))), hn::Zero(d)),
-                   hn::Set(d, 255));
+    return hn::Min(hn::Max(hn::ShiftRight<4>(roundedSum), hn::Zero(d)), hn::Set(d, 255));
 }
 
 // Red, green and blue of one group, each 0..255.
@@ -176,10 +176,11 @@ HWY_INLINE Planes InOrder(V16 same, V16 green, V16 cross) {
     }
 }
 
-// Chroma sites keep their sample and need green and the diagonal kernel.
+// Chroma sites keep their sample and need green and the diagonal kernel. The rounding term 8
+// enters both sums as 4 x 2.
 template <bool kRedRow>
 HWY_INLINE Planes ChromaSites(const Terms& t) {
-    const V16 twoC = hn::Add(t.c, t.c);
+    const V16 twoC = hn::Add(hn::Add(t.c, t.c), hn::Set(D16(), 2));
     const V16 s2 = hn::Add(t.h2, t.v2);
     const V16 green =
         hn::Sub(hn::ShiftLeft<2>(hn::Add(hn::Add(twoC, t.h1), t.v1)), hn::Add(s2, s2));
@@ -189,11 +190,12 @@ HWY_INLINE Planes ChromaSites(const Terms& t) {
 }
 
 // Green sites keep their sample; the row kernel gives the row's chroma colour, the column
-// kernel the other one.
+// kernel the other one. Both share the centre term, which carries the rounding term 8.
 template <bool kRedRow>
 HWY_INLINE Planes GreenSites(const Terms& t) {
     const V16 centre =
-        hn::Sub(hn::Add(hn::ShiftLeft<3>(t.c), hn::Add(t.c, t.c)), hn::Add(t.d, t.d));
+        hn::Add(hn::Sub(hn::Add(hn::ShiftLeft<3>(t.c), hn::Add(t.c, t.c)), hn::Add(t.d, t.d)),
+                hn::Set(D16(), 8));
     const V16 row =
         hn::Add(hn::Sub(hn::Add(centre, hn::ShiftLeft<3>(t.h1)), hn::Add(t.h2, t.h2)), t.v2);
     const V16 column =
