@@ -25,14 +25,6 @@
 #define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
 #endif
 
-// The blocks load and store unaligned 32-byte vectors; splitting them in halves, as generic
-// tuning does, costs more than it saves on the processors that have these instruction sets.
-#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__)) && \
-    !defined(BAYERCAM_BAYER_VECTOR_TUNED)
-#define BAYERCAM_BAYER_VECTOR_TUNED
-#pragma GCC target("tune=haswell")
-#endif
-
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/bayer_vector.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
