@@ -180,6 +180,24 @@ TEST(VectorMatchTest, GainsAndMatricesOnSmallFrames) {
     }
 }
 
+// Frames below 8 pixels get no border; the kernels read the zeros around them.
+TEST(VectorMatchTest, FramesWithoutBorder) {
+    std::mt19937 random(11);
+    for (uint32_t width : {1u, 2u, 3u, 7u, 40u}) {
+        for (uint32_t height : {1u, 2u, 7u}) {
+            SizedProcessor processor(width, height);
+            for (BayerPhase phase : kAllPhases) {
+                processor.Pad(RandomFrame(width, height, random));
+                Config config{{128, 300, 90}, {}};
+                BuilderMatrix(processor.get(), random, config.matrix);
+                ExpectSameResults(processor, phase, config,
+                                  std::to_string(width) + "x" + std::to_string(height));
+                if (HasFailure()) return;
+            }
+        }
+    }
+}
+
 // Every setting at the ends of its range, combined: the builders' matrices all take the vector
 // path and match.
 TEST(VectorMatchTest, BuilderExtremes) {
