@@ -8,8 +8,7 @@
 namespace bayercam {
 namespace {
 
-// Below this size the mirrored border has no source rows or columns; it is left as allocated
-// (zeros).
+// Frames narrower or lower than this get no border: it stays as allocated (zeros).
 constexpr uint32_t kMinPaddedSize = 8;
 
 // The work buffer exists and matches the geometry: a frame size set without reallocating the
