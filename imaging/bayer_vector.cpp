@@ -1,0 +1,773 @@
+// Vector forms of the kernels, compiled for each instruction set and chosen at run time. They
+// compute exactly what the plain kernels compute, 16 or 32 pixels at a time in 16-bit lanes.
+//
+// A block of pixels is split by column parity into two groups of lanes. Per pixel the
+// reconstruction needs six neighbourhood terms (the centre c; h1, h2: the sums of the neighbours
+// one and two columns away; v1, v2: the same for rows; d: the four diagonal neighbours), and
+// every kernel of the mosaic is a combination of them:
+//   green (x2) = 8c + 4h1 + 4v1 - 2h2 - 2v2      row = 10c + 8h1 - 2h2 - 2d + v2
+//   diagonal   = 12c + 4d - 3h2 - 3v2            column = 10c + 8v1 - 2v2 - 2d + h2
+// all in sixteenths, so one rounding serves them all ((2T + 8) >> 4 is (T + 4) >> 3). In a row,
+// one parity holds chroma sites (red or blue), which need green and the diagonal kernel, and the
+// other green sites, which need the row and column kernels; which parity and which chroma colour
+// is a per-row choice, never a per-pixel one.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "imaging/bayer_kernels.h"
+#include "imaging/image_processor.h"
+#include "imaging/matrix_split.h"
+
+// Scalable-vector targets are left out: the kernels cap groups at 16 lanes and rely on the
+// per-128-bit-block lane order of the fixed-width targets.
+#ifndef HWY_DISABLED_TARGETS
+#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
+#endif
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/bayer_vector.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+#ifndef BAYERCAM_BAYER_VECTOR_SHARED
+#define BAYERCAM_BAYER_VECTOR_SHARED
+namespace bayercam::vector_detail {
+
+// The row layout of a phase: row 0 is a row of red sites or of blue sites, with its chroma sites
+// in the even or the odd columns; every odd row flips both.
+struct PhaseLayout {
+    bool evenRowRed;
+    bool evenRowChromaEven;
+};
+
+inline PhaseLayout LayoutOf(BayerPhase phase) {
+    switch (phase) {
+        case BayerPhase::GRBG:
+            return {true, false};
+        case BayerPhase::BGGR:
+            return {false, true};
+        case BayerPhase::RGGB:
+            return {true, true};
+        case BayerPhase::GBRG:
+            break;
+    }
+    return {false, false};
+}
+
+// Luminance weights in 1/256 units.
+constexpr uint16_t kLumaRed = 77;
+constexpr uint16_t kLumaGreen = 150;
+constexpr uint16_t kLumaBlue = 29;
+
+// White-balance sums are gathered in 16-bit lanes, which take two values of at most 255 per
+// block (one from each column parity); they are moved to the 64-bit totals before a lane could
+// overflow.
+constexpr uint32_t kBlocksPerFlush = 128;
+
+}  // namespace bayercam::vector_detail
+
+// The small fixed loops over vectors must be unrolled for the vectors to stay in registers.
+#define BAYERCAM_UNROLL _Pragma("GCC unroll 16")
+#endif  // BAYERCAM_BAYER_VECTOR_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace bayercam {
+namespace HWY_NAMESPACE {
+
+#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
+
+// No vector unit: the plain kernels.
+void ColorKernel(ImageProcessor* processor, BayerPhase phase) {
+    scalar::ConvertColorKernel(processor, phase);
+}
+void LumaKernel(ImageProcessor* processor, BayerPhase phase) {
+    scalar::ConvertLumaKernel(processor, phase);
+}
+void WhiteBalanceKernel(ImageProcessor* processor, BayerPhase phase) {
+    scalar::ComputeWhiteBalance(processor, phase);
+}
+void ExpandBytes(const uint8_t* source, uint8_t* destination, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t pixel = 0xFF000000u | source[i] * 0x010101u;
+        std::memcpy(destination + 4 * i, &pixel, 4);
+    }
+}
+
+#else
+
+namespace hn = hwy::HWY_NAMESPACE;
+using namespace vector_detail;
+
+// At most 16 lanes per group, 32 pixels per block.
+using D16 = hn::CappedTag<int16_t, 16>;
+using DU16 = hn::RebindToUnsigned<D16>;
+using DBytes = hn::Repartition<uint8_t, DU16>;
+using D32 = hn::Repartition<int32_t, D16>;
+using DU32 = hn::RebindToUnsigned<D32>;
+using V16 = hn::Vec<D16>;
+using VU16 = hn::Vec<DU16>;
+using V32 = hn::Vec<D32>;
+using VU32 = hn::Vec<DU32>;
+constexpr size_t kMaxBlockPixels = 32;
+
+// Samples of one work row around a block starting at column x0, split by parity: lane i of
+// `even` is column x0 + 2i, of `odd` column x0 + 2i + 1; `Left` is one pair of columns to the
+// left (x0 - 2 + 2i, x0 - 1 + 2i), `Right` one pair to the right.
+struct SplitRow {
+    V16 evenLeft, oddLeft, even, odd, evenRight, oddRight;
+};
+
+HWY_INLINE void Split(const uint8_t* p, V16& even, V16& odd) {
+    const DU16 du;
+    const VU16 pairs = hn::BitCast(du, hn::LoadU(DBytes(), p));
+    even = hn::BitCast(D16(), hn::And(pairs, hn::Set(du, 0x00FF)));
+    odd = hn::BitCast(D16(), hn::ShiftRight<8>(pairs));
+}
+
+HWY_INLINE SplitRow LoadRow(const uint8_t* p) {
+    SplitRow row;
+    Split(p - 2, row.evenLeft, row.oddLeft);
+    Split(p, row.even, row.odd);
+    Split(p + 2, row.evenRight, row.oddRight);
+    return row;
+}
+
+// A kernel sum in sixteenths that already includes the rounding term 8: negative sums become 0,
+// the result is at most 255.
+HWY_INLINE V16 Normalise(V16 roundedSum) {
+    const D16 d;
+    return hn::Min(hn::Max(hn::ShiftRight<4>(roundedSum), hn::Zero(d)), hn::Set(d, 255));
+}
+
+// Red, green and blue of one group, each 0..255.
+struct Planes {
+    V16 red;
+    V16 green;
+    V16 blue;
+};
+
+struct Block {
+    Planes even;
+    Planes odd;
+};
+
+// The neighbourhood terms of one group.
+struct Terms {
+    V16 c, h1, h2, v1, v2, d;
+};
+
+// A row's chroma colour (`same`: red in a row of red sites) and the other one (`cross`) as red
+// and blue.
+template <bool kRedRow>
+HWY_INLINE Planes InOrder(V16 same, V16 green, V16 cross) {
+    if constexpr (kRedRow) {
+        return {same, green, cross};
+    } else {
+        return {cross, green, same};
+    }
+}
+
+// Chroma sites keep their sample and need green and the diagonal kernel. The rounding term 8
+// enters both sums as 4 x 2.
+template <bool kRedRow>
+HWY_INLINE Planes ChromaSites(const Terms& t) {
+    const V16 twoC = hn::Add(hn::Add(t.c, t.c), hn::Set(D16(), 2));
+    const V16 s2 = hn::Add(t.h2, t.v2);
+    const V16 green =
+        hn::Sub(hn::ShiftLeft<2>(hn::Add(hn::Add(twoC, t.h1), t.v1)), hn::Add(s2, s2));
+    const V16 diagonal =
+        hn::Sub(hn::ShiftLeft<2>(hn::Add(hn::Add(twoC, t.c), t.d)), hn::Add(s2, hn::Add(s2, s2)));
+    return InOrder<kRedRow>(t.c, Normalise(green), Normalise(diagonal));
+}
+
+// Green sites keep their sample; the row kernel gives the row's chroma colour, the column
+// kernel the other one. Both share the centre term, which carries the rounding term 8.
+template <bool kRedRow>
+HWY_INLINE Planes GreenSites(const Terms& t) {
+    const V16 centre =
+        hn::Add(hn::Sub(hn::Add(hn::ShiftLeft<3>(t.c), hn::Add(t.c, t.c)), hn::Add(t.d, t.d)),
+                hn::Set(D16(), 8));
+    const V16 row =
+        hn::Add(hn::Sub(hn::Add(centre, hn::ShiftLeft<3>(t.h1)), hn::Add(t.h2, t.h2)), t.v2);
+    const V16 column =
+        hn::Add(hn::Sub(hn::Add(centre, hn::ShiftLeft<3>(t.v1)), hn::Add(t.v2, t.v2)), t.h2);
+    return InOrder<kRedRow>(Normalise(row), t.c, Normalise(column));
+}
+
+// `rows` point at column x0 of the work rows y - 2 .. y + 2.
+template <bool kChromaEven, bool kRedRow>
+HWY_INLINE Block Reconstruct(const uint8_t* const (&rows)[5]) {
+    V16 upper2Even, upper2Odd, lower2Even, lower2Odd;
+    Split(rows[0], upper2Even, upper2Odd);
+    Split(rows[4], lower2Even, lower2Odd);
+    const SplitRow up = LoadRow(rows[1]);
+    const SplitRow mid = LoadRow(rows[2]);
+    const SplitRow down = LoadRow(rows[3]);
+
+    // Left and right neighbours: of an even column, the odd columns either side; of an odd
+    // column, the even ones.
+    const Terms even{mid.even,
+                     hn::Add(mid.oddLeft, mid.odd),
+                     hn::Add(mid.evenLeft, mid.evenRight),
+                     hn::Add(up.even, down.even),
+                     hn::Add(upper2Even, lower2Even),
+                     hn::Add(hn::Add(up.oddLeft, up.odd), hn::Add(down.oddLeft, down.odd))};
+    const Terms odd{mid.odd,
+                    hn::Add(mid.even, mid.evenRight),
+                    hn::Add(mid.oddLeft, mid.oddRight),
+                    hn::Add(up.odd, down.odd),
+                    hn::Add(upper2Odd, lower2Odd),
+                    hn::Add(hn::Add(up.even, up.evenRight), hn::Add(down.even, down.evenRight))};
+    if constexpr (kChromaEven) {
+        return {ChromaSites<kRedRow>(even), GreenSites<kRedRow>(odd)};
+    } else {
+        return {GreenSites<kRedRow>(even), ChromaSites<kRedRow>(odd)};
+    }
+}
+
+// Each gain as 2 x min(gain mod 65536, 32767): min(255, (v * g) >> 7) is then
+// min(255, mulhigh(v << 8, 2g)). From 32767 up, every non-zero value saturates either way.
+struct Gains {
+    VU16 red;
+    VU16 green;
+    VU16 blue;
+
+    explicit Gains(const ImageProcessor* processor)
+        : red(Doubled(processor->frameRedGain)),
+          green(Doubled(processor->frameGreenGain)),
+          blue(Doubled(processor->frameBlueGain)) {}
+
+    // All three gains are unity (the default), which changes no value.
+    static bool Unity(const ImageProcessor* processor) {
+        constexpr int32_t kUnity = 128;
+        return static_cast<uint16_t>(processor->frameRedGain) == kUnity &&
+               static_cast<uint16_t>(processor->frameGreenGain) == kUnity &&
+               static_cast<uint16_t>(processor->frameBlueGain) == kUnity;
+    }
+
+    static VU16 Doubled(int32_t gain) {
+        const uint32_t low = static_cast<uint16_t>(gain);
+        return hn::Set(DU16(), static_cast<uint16_t>(std::min<uint32_t>(low, 32767) * 2));
+    }
+
+    static HWY_INLINE V16 Apply(V16 value, VU16 doubledGain) {
+        const DU16 du;
+        const VU16 scaled = hn::MulHigh(hn::ShiftLeft<8>(hn::BitCast(du, value)), doubledGain);
+        return hn::BitCast(D16(), hn::Min(scaled, hn::Set(du, 255)));
+    }
+
+    template <bool kUnity>
+    HWY_INLINE Planes Apply(const Planes& planes) const {
+        if constexpr (kUnity) return planes;
+        return {Apply(planes.red, red), Apply(planes.green, green), Apply(planes.blue, blue)};
+    }
+};
+
+HWY_INLINE V16 Clamp255(V16 v) {
+    const D16 d;
+    return hn::Min(hn::Max(v, hn::Zero(d)), hn::Set(d, 255));
+}
+
+// out = min(255, max(0, (P >> 6) - (N >> 6))) for sums below 2^16.
+HWY_INLINE V16 ShortOutput(VU16 positive, VU16 negative) {
+    const DU16 du;
+    return hn::BitCast(
+        D16(), hn::Min(hn::SaturatedSub(hn::ShiftRight<6>(positive), hn::ShiftRight<6>(negative)),
+                       hn::Set(du, 255)));
+}
+
+// The matrix of colour correction and its scalings (only the diagonal coefficients positive),
+// with sums below 2^16: the positive sum is one product.
+struct DiagonalMatrix {
+    VU16 diagonal[3];
+    VU16 negative[3][3];  // [output][input], the diagonal entry unused
+    VU16 positiveConstant[3];
+    VU16 negativeConstant[3];
+
+    explicit DiagonalMatrix(const MatrixSplit& m) {
+        const DU16 du;
+        for (int k = 0; k < 3; ++k) {
+            diagonal[k] = hn::Set(du, static_cast<uint16_t>(m.positive[k][k]));
+            for (int i = 0; i < 3; ++i) {
+                negative[k][i] = hn::Set(du, static_cast<uint16_t>(m.negative[k][i]));
+            }
+            positiveConstant[k] = hn::Set(du, static_cast<uint16_t>(m.positiveConstant[k]));
+            negativeConstant[k] = hn::Set(du, static_cast<uint16_t>(m.negativeConstant[k]));
+        }
+    }
+
+    template <int k>
+    HWY_INLINE V16 Output(const VU16 (&in)[3]) const {
+        constexpr int a = (k + 1) % 3;
+        constexpr int b = (k + 2) % 3;
+        const VU16 positiveSum = hn::Add(hn::Mul(in[k], diagonal[k]), positiveConstant[k]);
+        const VU16 negativeSum =
+            hn::Add(hn::Add(hn::Mul(in[a], negative[k][a]), hn::Mul(in[b], negative[k][b])),
+                    negativeConstant[k]);
+        return ShortOutput(positiveSum, negativeSum);
+    }
+
+    HWY_INLINE Planes Apply(const Planes& planes) const {
+        const DU16 du;
+        const VU16 in[3] = {hn::BitCast(du, planes.red), hn::BitCast(du, planes.green),
+                            hn::BitCast(du, planes.blue)};
+        return {Output<0>(in), Output<1>(in), Output<2>(in)};
+    }
+};
+
+// Any matrix whose sums stay below 2^16. Each product is formed once and masked into the
+// positive sum; the negative sum is the total less the positive one.
+struct ShortMatrix {
+    VU16 magnitude[3][3];  // [output][input]
+    VU16 positiveMask[3][3];
+    VU16 positiveConstant[3];
+    VU16 constantMagnitude[3];
+
+    explicit ShortMatrix(const MatrixSplit& m) {
+        const DU16 du;
+        for (int k = 0; k < 3; ++k) {
+            for (int i = 0; i < 3; ++i) {
+                const bool positive = m.positive[k][i] != 0;
+                magnitude[k][i] =
+                    hn::Set(du, static_cast<uint16_t>(m.positive[k][i] + m.negative[k][i]));
+                positiveMask[k][i] = hn::Set(du, positive ? 0xFFFF : 0);
+            }
+            positiveConstant[k] = hn::Set(du, static_cast<uint16_t>(m.positiveConstant[k]));
+            constantMagnitude[k] =
+                hn::Set(du, static_cast<uint16_t>(m.positiveConstant[k] + m.negativeConstant[k]));
+        }
+    }
+
+    HWY_INLINE V16 Output(int k, const VU16 (&in)[3]) const {
+        VU16 positive = positiveConstant[k];
+        VU16 total = constantMagnitude[k];
+        BAYERCAM_UNROLL
+        for (int i = 0; i < 3; ++i) {
+            const VU16 product = hn::Mul(in[i], magnitude[k][i]);
+            positive = hn::Add(positive, hn::And(product, positiveMask[k][i]));
+            total = hn::Add(total, product);
+        }
+        return ShortOutput(positive, hn::Sub(total, positive));
+    }
+
+    HWY_INLINE Planes Apply(const Planes& planes) const {
+        const DU16 du;
+        const VU16 in[3] = {hn::BitCast(du, planes.red), hn::BitCast(du, planes.green),
+                            hn::BitCast(du, planes.blue)};
+        return {Output(0, in), Output(1, in), Output(2, in)};
+    }
+};
+
+// The constant term of the 32-bit forms is split as 64q + r, added before (r) and after (q)
+// the division: (S + 64q + r) >> 6 == ((S + r) >> 6) + q.
+struct ConstantParts {
+    uint32_t positiveRemainder;
+    uint32_t negativeRemainder;
+    int32_t quotientDifference;
+
+    ConstantParts(const MatrixSplit& m, int k)
+        : positiveRemainder(m.positiveConstant[k] & 63),
+          negativeRemainder(m.negativeConstant[k] & 63),
+          quotientDifference(static_cast<int32_t>(m.positiveConstant[k] >> 6) -
+                             static_cast<int32_t>(m.negativeConstant[k] >> 6)) {}
+};
+
+// Coefficients below 2^15: each sum is two pairwise products of 16-bit lanes,
+// (red, green) . (wr, wg) + (blue, 1) . (wb, remainder), in 32-bit lanes.
+struct PairsMatrix {
+    V16 positiveRedGreen[3];
+    V16 positiveBlueOne[3];
+    V16 negativeRedGreen[3];
+    V16 negativeBlueOne[3];
+    V32 quotientDifference[3];
+
+    explicit PairsMatrix(const MatrixSplit& m) {
+        const D32 d32;
+        auto pair = [&](uint32_t low, uint32_t high) {
+            return hn::BitCast(D16(), hn::Set(d32, static_cast<int32_t>(low | (high << 16))));
+        };
+        for (int k = 0; k < 3; ++k) {
+            const ConstantParts constant(m, k);
+            positiveRedGreen[k] = pair(m.positive[k][0], m.positive[k][1]);
+            positiveBlueOne[k] = pair(m.positive[k][2], constant.positiveRemainder);
+            negativeRedGreen[k] = pair(m.negative[k][0], m.negative[k][1]);
+            negativeBlueOne[k] = pair(m.negative[k][2], constant.negativeRemainder);
+            quotientDifference[k] = hn::Set(d32, constant.quotientDifference);
+        }
+    }
+
+    HWY_INLINE V32 DotPairs(V16 redGreen, V16 blueOne, V16 weightsRedGreen,
+                            V16 weightsBlueOne) const {
+        const D32 d32;
+        V32 sum1 = hn::Zero(d32);
+        V32 sum0 =
+            hn::ReorderWidenMulAccumulate(d32, redGreen, weightsRedGreen, hn::Zero(d32), sum1);
+        sum0 = hn::ReorderWidenMulAccumulate(d32, blueOne, weightsBlueOne, sum0, sum1);
+        return hn::RearrangeToOddPlusEven(sum0, sum1);
+    }
+
+    HWY_INLINE V32 Output(int k, V16 redGreen, V16 blueOne) const {
+        const V32 positive = DotPairs(redGreen, blueOne, positiveRedGreen[k], positiveBlueOne[k]);
+        const V32 negative = DotPairs(redGreen, blueOne, negativeRedGreen[k], negativeBlueOne[k]);
+        return hn::Add(hn::Sub(hn::ShiftRight<6>(positive), hn::ShiftRight<6>(negative)),
+                       quotientDifference[k]);
+    }
+
+    // The pairs come from interleaving the lower and the upper lanes of each 128-bit block; the
+    // demotion puts the lanes back in order.
+    HWY_INLINE Planes Apply(const Planes& in) const {
+        const D16 d;
+        const V16 one = hn::Set(d, 1);
+        const V16 redGreenLow = hn::InterleaveLower(d, in.red, in.green);
+        const V16 redGreenHigh = hn::InterleaveUpper(d, in.red, in.green);
+        const V16 blueOneLow = hn::InterleaveLower(d, in.blue, one);
+        const V16 blueOneHigh = hn::InterleaveUpper(d, in.blue, one);
+        V16 out[3];
+        BAYERCAM_UNROLL
+        for (int k = 0; k < 3; ++k) {
+            out[k] = Clamp255(hn::ReorderDemote2To(d, Output(k, redGreenLow, blueOneLow),
+                                                   Output(k, redGreenHigh, blueOneHigh)));
+        }
+        return {out[0], out[1], out[2]};
+    }
+};
+
+// Coefficients up to 2^22: 32-bit products, lanes widened in the same order as the pairs
+// above so that the same demotion restores them.
+struct WideMatrix {
+    VU32 positive[3][3];
+    VU32 negative[3][3];
+    VU32 positiveRemainder[3];
+    VU32 negativeRemainder[3];
+    V32 quotientDifference[3];
+
+    explicit WideMatrix(const MatrixSplit& m) {
+        const DU32 du32;
+        for (int k = 0; k < 3; ++k) {
+            const ConstantParts constant(m, k);
+            for (int i = 0; i < 3; ++i) {
+                positive[k][i] = hn::Set(du32, m.positive[k][i]);
+                negative[k][i] = hn::Set(du32, m.negative[k][i]);
+            }
+            positiveRemainder[k] = hn::Set(du32, constant.positiveRemainder);
+            negativeRemainder[k] = hn::Set(du32, constant.negativeRemainder);
+            quotientDifference[k] = hn::Set(D32(), constant.quotientDifference);
+        }
+    }
+
+    HWY_INLINE V32 Output(int k, const VU32 (&in)[3]) const {
+        VU32 p = positiveRemainder[k];
+        VU32 n = negativeRemainder[k];
+        BAYERCAM_UNROLL
+        for (int i = 0; i < 3; ++i) {
+            p = hn::Add(p, hn::Mul(in[i], positive[k][i]));
+            n = hn::Add(n, hn::Mul(in[i], negative[k][i]));
+        }
+        const D32 d32;
+        return hn::Add(
+            hn::Sub(hn::BitCast(d32, hn::ShiftRight<6>(p)), hn::BitCast(d32, hn::ShiftRight<6>(n))),
+            quotientDifference[k]);
+    }
+
+    HWY_INLINE Planes Apply(const Planes& in) const {
+        const DU32 du32;
+        const DU16 du;
+        const VU16 zero = hn::Zero(du);
+        const V16 planes[3] = {in.red, in.green, in.blue};
+        VU32 low[3];
+        VU32 high[3];
+        BAYERCAM_UNROLL
+        for (int i = 0; i < 3; ++i) {
+            const VU16 v = hn::BitCast(du, planes[i]);
+            low[i] = hn::ZipLower(du32, v, zero);
+            high[i] = hn::ZipUpper(du32, v, zero);
+        }
+        V16 out[3];
+        BAYERCAM_UNROLL
+        for (int k = 0; k < 3; ++k) {
+            out[k] = Clamp255(hn::ReorderDemote2To(D16(), Output(k, low), Output(k, high)));
+        }
+        return {out[0], out[1], out[2]};
+    }
+};
+
+// Writes the pixels of a block in column order as blue, green, red, 0xFF: `count` of them, all
+// unless the block is the last, partial one of a row, which goes through a scratch block so that
+// nothing past the row is written.
+HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out, size_t count) {
+    const DU16 du;
+    const DU32 du32;
+    auto zip = [&](const Planes& c, VU32& low, VU32& high) {
+        const VU16 blueGreen =
+            hn::Or(hn::BitCast(du, c.blue), hn::ShiftLeft<8>(hn::BitCast(du, c.green)));
+        const VU16 redAlpha = hn::Or(hn::BitCast(du, c.red), hn::Set(du, 0xFF00));
+        low = hn::ZipLower(du32, blueGreen, redAlpha);
+        high = hn::ZipUpper(du32, blueGreen, redAlpha);
+    };
+    VU32 evenLow, evenHigh, oddLow, oddHigh;
+    zip(even, evenLow, evenHigh);
+    zip(odd, oddLow, oddHigh);
+    // Within each 128-bit block these hold pixels in order.
+    VU32 q[4] = {
+        hn::InterleaveLower(du32, evenLow, oddLow), hn::InterleaveUpper(du32, evenLow, oddLow),
+        hn::InterleaveLower(du32, evenHigh, oddHigh), hn::InterleaveUpper(du32, evenHigh, oddHigh)};
+    if constexpr (hn::MaxLanes(du32) * 4 > 16) {
+        // Two blocks: the upper blocks hold the second half of the pixels.
+        const VU32 p[4] = {q[0], q[1], q[2], q[3]};
+        q[0] = hn::ConcatLowerLower(du32, p[1], p[0]);
+        q[1] = hn::ConcatLowerLower(du32, p[3], p[2]);
+        q[2] = hn::ConcatUpperUpper(du32, p[1], p[0]);
+        q[3] = hn::ConcatUpperUpper(du32, p[3], p[2]);
+    }
+    const size_t lanes = hn::Lanes(du32);
+    if (count == 8 * lanes) {
+        BAYERCAM_UNROLL
+        for (int i = 0; i < 4; ++i) {
+            hn::StoreU(q[i], du32, reinterpret_cast<uint32_t*>(out) + i * lanes);
+        }
+        return;
+    }
+    HWY_ALIGN uint32_t scratch[kMaxBlockPixels];
+    BAYERCAM_UNROLL
+    for (int i = 0; i < 4; ++i) hn::Store(q[i], du32, scratch + i * lanes);
+    std::memcpy(out, scratch, count * 4);
+}
+
+// Runs `handler(block, x0, count)` over the blocks of output row y.
+template <bool kChromaEven, bool kRedRow, class Handler>
+HWY_INLINE void ForEachBlock(const ImageProcessor* processor, uint32_t y, Handler& handler) {
+    const ptrdiff_t pitch = processor->rowPitch;
+    const uint8_t* mid = processor->pixelOrigin + static_cast<ptrdiff_t>(y) * pitch;
+    const uint32_t width = processor->frameWidth;
+    const size_t blockPixels = 2 * hn::Lanes(D16());
+    size_t x = 0;
+    for (; x + blockPixels <= width; x += blockPixels) {
+        const uint8_t* const rows[5] = {mid - 2 * pitch + x, mid - pitch + x, mid + x,
+                                        mid + pitch + x, mid + 2 * pitch + x};
+        handler(Reconstruct<kChromaEven, kRedRow>(rows), x, blockPixels);
+    }
+    if (x >= width) return;
+    // The last, partial block reads up to column x + blockPixels + 1; the work buffer's margin
+    // is sized for 16-pixel blocks, so a longer block may need its neighbourhood copied first.
+    const size_t lastReadable = static_cast<size_t>(pitch) - 6;
+    if (x + blockPixels + 1 <= lastReadable) {
+        const uint8_t* const rows[5] = {mid - 2 * pitch + x, mid - pitch + x, mid + x,
+                                        mid + pitch + x, mid + 2 * pitch + x};
+        handler(Reconstruct<kChromaEven, kRedRow>(rows), x, width - x);
+        return;
+    }
+    constexpr size_t kScratchLine = kMaxBlockPixels + 4;
+    uint8_t scratch[5][kScratchLine] = {};
+    const size_t copied = lastReadable + 1 - (x - 2);
+    for (int r = 0; r < 5; ++r) std::memcpy(scratch[r], mid + (r - 2) * pitch + x - 2, copied);
+    const uint8_t* const rows[5] = {scratch[0] + 2, scratch[1] + 2, scratch[2] + 2, scratch[3] + 2,
+                                    scratch[4] + 2};
+    handler(Reconstruct<kChromaEven, kRedRow>(rows), x, width - x);
+}
+
+// Visits every row with the reconstruction of its row type (red or blue sites, chroma sites in
+// even or odd columns): the only per-row decision.
+template <class Handler>
+void ForEachRow(const ImageProcessor* processor, BayerPhase phase, Handler& handler) {
+    const PhaseLayout layout = LayoutOf(phase);
+    for (uint32_t y = 0; y < processor->frameHeight; ++y) {
+        const bool odd = (y & 1) != 0;
+        const bool redRow = layout.evenRowRed != odd;
+        const bool chromaEven = layout.evenRowChromaEven != odd;
+        handler.StartRow(y);
+        if (chromaEven) {
+            redRow ? ForEachBlock<true, true>(processor, y, handler)
+                   : ForEachBlock<true, false>(processor, y, handler);
+        } else {
+            redRow ? ForEachBlock<false, true>(processor, y, handler)
+                   : ForEachBlock<false, false>(processor, y, handler);
+        }
+        handler.EndRow();
+    }
+}
+
+// Output row y starts y * width pixels after outputCursor.
+uint8_t* OutputRow(const ImageProcessor* processor, uint32_t y) {
+    return processor->outputCursor + size_t{y} * processor->frameWidth * 4;
+}
+
+template <class Matrix, bool kUnityGains>
+struct ColorRows {
+    const ImageProcessor* processor;
+    Gains gains;
+    Matrix matrix;
+    uint8_t* out = nullptr;
+
+    ColorRows(const ImageProcessor* p, const MatrixSplit& split)
+        : processor(p), gains(p), matrix(split) {}
+
+    void StartRow(uint32_t y) { out = OutputRow(processor, y); }
+    void EndRow() {}
+    HWY_INLINE void operator()(const Block& block, size_t x, size_t count) {
+        StorePixels(matrix.Apply(gains.template Apply<kUnityGains>(block.even)),
+                    matrix.Apply(gains.template Apply<kUnityGains>(block.odd)), out + x * 4, count);
+    }
+};
+
+template <class Matrix>
+void RunColor(ImageProcessor* processor, BayerPhase phase, const MatrixSplit& split) {
+    if (Gains::Unity(processor)) {
+        ColorRows<Matrix, true> rows(processor, split);
+        ForEachRow(processor, phase, rows);
+    } else {
+        ColorRows<Matrix, false> rows(processor, split);
+        ForEachRow(processor, phase, rows);
+    }
+}
+
+void ColorKernel(ImageProcessor* processor, BayerPhase phase) {
+    const MatrixSplit split = SplitFrameMatrix(processor);
+    switch (ChooseMatrixForm(split)) {
+        case MatrixForm::kDiagonal16:
+            return RunColor<DiagonalMatrix>(processor, phase, split);
+        case MatrixForm::kShort16:
+            return RunColor<ShortMatrix>(processor, phase, split);
+        case MatrixForm::kPairs:
+            return RunColor<PairsMatrix>(processor, phase, split);
+        case MatrixForm::kWide:
+            return RunColor<WideMatrix>(processor, phase, split);
+        case MatrixForm::kExact:
+            break;
+    }
+    scalar::ConvertColorKernel(processor, phase);
+}
+
+struct LumaRows {
+    const ImageProcessor* processor;
+    Gains gains;
+    uint8_t* out = nullptr;
+
+    explicit LumaRows(const ImageProcessor* p) : processor(p), gains(p) {}
+
+    // Each product is at most 255 x 150 and is divided by 256 on its own.
+    HWY_INLINE Planes Luma(const Planes& planes) const {
+        const DU16 du;
+        const Planes gained = gains.Apply<false>(planes);
+        auto weighted = [&](V16 v, uint16_t weight) {
+            return hn::ShiftRight<8>(hn::Mul(hn::BitCast(du, v), hn::Set(du, weight)));
+        };
+        const V16 y = hn::BitCast(D16(), hn::Add(hn::Add(weighted(gained.red, kLumaRed),
+                                                         weighted(gained.green, kLumaGreen)),
+                                                 weighted(gained.blue, kLumaBlue)));
+        return {y, y, y};
+    }
+
+    void StartRow(uint32_t y) { out = OutputRow(processor, y); }
+    void EndRow() {}
+    HWY_INLINE void operator()(const Block& block, size_t x, size_t count) {
+        StorePixels(Luma(block.even), Luma(block.odd), out + x * 4, count);
+    }
+};
+
+void LumaKernel(ImageProcessor* processor, BayerPhase phase) {
+    LumaRows rows(processor);
+    ForEachRow(processor, phase, rows);
+}
+
+struct BalanceRows {
+    uint64_t totals[3] = {0, 0, 0};  // red, green, blue
+    VU16 sums[3];
+    uint32_t blocks = 0;
+
+    BalanceRows() {
+        for (VU16& sum : sums) sum = hn::Zero(DU16());
+    }
+
+    void StartRow(uint32_t) {}
+    void EndRow() { Flush(); }
+    void Flush() {
+        const DU32 du32;
+        const hn::Half<DU16> half;
+        for (int c = 0; c < 3; ++c) {
+            const VU32 wide = hn::Add(hn::PromoteTo(du32, hn::LowerHalf(half, sums[c])),
+                                      hn::PromoteTo(du32, hn::UpperHalf(half, sums[c])));
+            totals[c] += hn::GetLane(hn::SumOfLanes(du32, wide));
+            sums[c] = hn::Zero(DU16());
+        }
+        blocks = 0;
+    }
+    HWY_INLINE void Add(const Planes& planes) {
+        const DU16 du;
+        sums[0] = hn::Add(sums[0], hn::BitCast(du, planes.red));
+        sums[1] = hn::Add(sums[1], hn::BitCast(du, planes.green));
+        sums[2] = hn::Add(sums[2], hn::BitCast(du, planes.blue));
+    }
+    // The lanes of `planes` beyond `count` are dropped.
+    static HWY_INLINE Planes FirstLanes(const Planes& planes, size_t count) {
+        const auto inside = hn::FirstN(D16(), count);
+        return {hn::IfThenElseZero(inside, planes.red), hn::IfThenElseZero(inside, planes.green),
+                hn::IfThenElseZero(inside, planes.blue)};
+    }
+    HWY_INLINE void operator()(const Block& block, size_t, size_t count) {
+        if (count == 2 * hn::Lanes(D16())) {
+            Add(block.even);
+            Add(block.odd);
+        } else {
+            // Pixels of the last block beyond the width are not counted: of `count` pixels, the
+            // even group holds the first (count + 1) / 2.
+            Add(FirstLanes(block.even, (count + 1) / 2));
+            Add(FirstLanes(block.odd, count / 2));
+        }
+        if (++blocks == kBlocksPerFlush) Flush();
+    }
+};
+
+void WhiteBalanceKernel(ImageProcessor* processor, BayerPhase phase) {
+    BalanceRows rows;
+    ForEachRow(processor, phase, rows);
+    WhiteBalanceGains(rows.totals[0], rows.totals[1], rows.totals[2], &processor->frameRedGain,
+                      &processor->frameGreenGain, &processor->frameBlueGain);
+}
+
+void ExpandBytes(const uint8_t* source, uint8_t* destination, size_t count) {
+    const hn::ScalableTag<uint8_t> d8;
+    const size_t lanes = hn::Lanes(d8);
+    const auto alpha = hn::Set(d8, 0xFF);
+    size_t i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        const auto v = hn::LoadU(d8, source + i);
+        hn::StoreInterleaved4(v, v, v, alpha, d8, destination + 4 * i);
+    }
+    for (; i < count; ++i) {
+        const uint32_t pixel = 0xFF000000u | source[i] * 0x010101u;
+        std::memcpy(destination + 4 * i, &pixel, 4);
+    }
+}
+
+#endif  // vector targets
+
+}  // namespace HWY_NAMESPACE
+}  // namespace bayercam
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace bayercam {
+
+HWY_EXPORT(ColorKernel);
+HWY_EXPORT(LumaKernel);
+HWY_EXPORT(WhiteBalanceKernel);
+HWY_EXPORT(ExpandBytes);
+
+void ConvertColorKernel(ImageProcessor* processor, BayerPhase phase) {
+    HWY_DYNAMIC_DISPATCH(ColorKernel)(processor, phase);
+}
+void ConvertLumaKernel(ImageProcessor* processor, BayerPhase phase) {
+    HWY_DYNAMIC_DISPATCH(LumaKernel)(processor, phase);
+}
+void ComputeWhiteBalance(ImageProcessor* processor, BayerPhase phase) {
+    HWY_DYNAMIC_DISPATCH(WhiteBalanceKernel)(processor, phase);
+}
+void ExpandBytesToBgra(const uint8_t* source, uint8_t* destination, size_t count) {
+    HWY_DYNAMIC_DISPATCH(ExpandBytes)(source, destination, count);
+}
+
+const BayerKernelSet kVectorKernels = {ConvertColorKernel, ConvertLumaKernel, ComputeWhiteBalance};
+
+}  // namespace bayercam
+#endif  // HWY_ONCE
