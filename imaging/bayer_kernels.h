@@ -1,0 +1,66 @@
+// The per-frame kernels over the padded work copy: colour reconstruction, luminance and
+// white-balance statistics, each for the four Bayer phases.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace bayercam {
+
+struct ImageProcessor;
+
+// Colour layout of the raw frame, counted from pixel (0, 0).
+enum class BayerPhase : int32_t {
+    GRBG = 0,
+    BGGR = 1,
+    RGGB = 2,
+    GBRG = 3,
+};
+
+// 0..2 select their phase; every other value selects GBRG.
+BayerPhase PhaseFromPipelineMode(int32_t mode);
+
+// Reads pixelOrigin, rowPitch, frameWidth, frameHeight, the frame gains, frameMatrix and
+// matrixPositive; writes frameWidth x frameHeight pixels (blue, green, red, 0xFF) at outputCursor.
+void ConvertColorKernel(ImageProcessor* processor, BayerPhase phase);
+// As ConvertColorKernel, but writes the luminance of the gained colours; reads no matrix.
+void ConvertLumaKernel(ImageProcessor* processor, BayerPhase phase);
+// Sums the reconstructed channels over the frame and sets the three frame gains from them.
+void ComputeWhiteBalance(ImageProcessor* processor, BayerPhase phase);
+
+// Writes each of `count` bytes as a gray pixel: blue, green and red the byte, then 0xFF.
+void ExpandBytesToBgra(const uint8_t* source, uint8_t* destination, size_t count);
+
+// The plain per-pixel forms of the three kernels: the fallback of the vector kernels and the
+// reference they are checked against.
+namespace scalar {
+void ConvertColorKernel(ImageProcessor* processor, BayerPhase phase);
+void ConvertLumaKernel(ImageProcessor* processor, BayerPhase phase);
+void ComputeWhiteBalance(ImageProcessor* processor, BayerPhase phase);
+}  // namespace scalar
+
+// One complete set of the kernels the frame conversion runs.
+struct BayerKernelSet {
+    void (*convertColor)(ImageProcessor* processor, BayerPhase phase);
+    void (*convertLuma)(ImageProcessor* processor, BayerPhase phase);
+    void (*computeWhiteBalance)(ImageProcessor* processor, BayerPhase phase);
+};
+
+extern const BayerKernelSet kVectorKernels;
+extern const BayerKernelSet kScalarKernels;
+
+// ConvertColorFrame with a chosen kernel set; ConvertColorFrame uses kVectorKernels.
+void ConvertColorFrameWith(const BayerKernelSet& kernels, ImageProcessor* processor,
+                           const uint8_t* raw, uint32_t offset, uint32_t step);
+
+// |m| of a colour-matrix entry, exact for every int32.
+inline int64_t MatrixMagnitude(int32_t entry) {
+    return entry < 0 ? -int64_t{entry} : int64_t{entry};
+}
+
+// Frame gains (1/128 units) from the channel sums of a frame. A channel whose quotient is not
+// finite keeps the gain it is given; green is always 128.
+void WhiteBalanceGains(uint64_t sumRed, uint64_t sumGreen, uint64_t sumBlue, int32_t* redGain,
+                       int32_t* greenGain, int32_t* blueGain);
+
+}  // namespace bayercam
