@@ -1,7 +1,5 @@
 #include "tools/device_session.h"
 
-#include "core/device_lifecycle.h"
-#include "platform/ks_device.h"
 #include "simcam/sim_camera.h"
 
 namespace bayercam::tool {
@@ -19,26 +17,13 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
     // The camera reports its clock selection in logic register 15.
     if (global.simClock) simulated->SetLogicRegister(15, static_cast<uint8_t>(*global.simClock));
     session->simulated_ = simulated.get();
-    session->backend_ = std::move(simulated);
-    session->bus_ = std::make_unique<UsbBus>(*session->backend_);
 
-    NTSTATUS status = DriverEntry(&session->driver_, "bayercam");
-    if (NT_SUCCESS(status)) {
-        status =
-            KsPnpAddDevice(&session->driver_, session->bus_->PhysicalDevice(), &session->device_);
-    }
-    if (!NT_SUCCESS(status)) {
-        *error = std::string("the device could not be added: ") + NtStatusName(status);
+    client::Status status = client::Camera::Open(std::move(simulated), &session->camera_);
+    if (!status.ok()) {
+        *error = status.message;
         return nullptr;
     }
-    session->startStatus_ = KsPnpStartDevice(session->device_);
     return session;
-}
-
-DeviceSession::~DeviceSession() {
-    if (device_) KsPnpRemoveDevice(device_);
-    bus_.reset();
-    backend_.reset();
 }
 
 }  // namespace bayercam::tool

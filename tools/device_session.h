@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "bayercam/camera.h"
 #include "core/camera_device.h"
 #include "platform/ks.h"
-#include "platform/usb_backend.h"
 #include "platform/usb_bus.h"
 #include "tools/command.h"
 
@@ -23,26 +23,23 @@ class DeviceSession {
     // such an error: see StartStatus).
     static std::unique_ptr<DeviceSession> Open(const GlobalOptions& global, std::string* error);
     // Stops and removes the device, then releases the bus and the camera.
-    ~DeviceSession();
+    ~DeviceSession() = default;
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
-    NTSTATUS StartStatus() const { return startStatus_; }
-    KSDEVICE* Device() { return device_; }
-    CameraDevice* Camera() { return GetCameraDevice(device_); }
-    UsbBus& Bus() { return *bus_; }
+    NTSTATUS StartStatus() const { return camera_->StartStatus(); }
+    KSDEVICE* Device() { return camera_->Device(); }
+    CameraDevice* Camera() { return camera_->Record(); }
+    UsbBus& Bus() { return camera_->Bus(); }
+    client::Camera& Client() { return *camera_; }
     // The simulated camera, or null for real hardware.
     sim::SimCamera* Simulated() { return simulated_; }
 
   private:
     DeviceSession() = default;
 
-    std::unique_ptr<UsbBackend> backend_;
+    std::unique_ptr<client::Camera> camera_;
     sim::SimCamera* simulated_ = nullptr;
-    std::unique_ptr<UsbBus> bus_;
-    DRIVER_OBJECT driver_{};
-    KSDEVICE* device_ = nullptr;
-    NTSTATUS startStatus_ = STATUS_UNSUCCESSFUL;
 };
 
 }  // namespace bayercam::tool
