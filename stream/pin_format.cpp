@@ -29,9 +29,9 @@ KS_BITMAPINFOHEADER ReadBitmapHeader(const void* at) {
 
 NTSTATUS PinSetDataFormat(KSPIN* pin, KSDATAFORMAT* oldFormat, void*, const KSDATARANGE* dataRange,
                           void*) {
-    // At creation the pin's record does not exist yet.
+    // At creation the pin's record does not exist yet. A refused change keeps the pitch and the
+    // header of the format in force, so that frames keep the layout the client agreed.
     auto* capturePin = oldFormat ? static_cast<CapturePin*>(pin->Context) : nullptr;
-    if (capturePin) capturePin->outputPitch = 0;
 
     const KSDATAFORMAT* format = pin->ConnectionFormat;
     if (!(format->Specifier == KSDATAFORMAT_SPECIFIER_VIDEOINFO)) return STATUS_NO_MATCH;
