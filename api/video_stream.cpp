@@ -73,8 +73,14 @@ Status VideoStream::Next(uint32_t timeoutMs, Frame** frame) {
     for (;;) {
         Status status = pin_.WaitFrame(timeoutMs, frame);
         if (!status.ok()) return status;
-        if (!*frame || (*frame)->Completion() == STATUS_SUCCESS) return status;
-        idle_.push_back(*frame);  // given back unused by a stop
+        if (!*frame) return status;
+        if ((*frame)->Completion() != STATUS_SUCCESS) {
+            idle_.push_back(*frame);  // given back unused by a stop
+            continue;
+        }
+        if ((*frame)->Header().DataUsed != 0) return status;
+        status = Requeue(*frame);
+        if (!status.ok()) return status;
     }
 }
 

@@ -48,7 +48,8 @@ class VideoStream {
     // Queues every frame the caller does not hold and runs the pin.
     Status Start();
     // The next delivered frame, at most `timeoutMs` from now; STATUS_TIMEOUT when none came.
-    // The frame is the caller's until it is given back with Requeue.
+    // The frame is the caller's until it is given back with Requeue. Frames the pin completes
+    // without an image (their raw frame was taken by an earlier pass) are queued again.
     Status Next(uint32_t timeoutMs, Frame** frame);
     Status Requeue(Frame* frame);
     // Moves the pin to pause (the stream keeps its buffers) or back to run.
