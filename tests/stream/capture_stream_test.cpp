@@ -71,7 +71,8 @@ TEST_F(CaptureStreamTest, EveryQueuedFrameIsDeliveredOnce) {
             // A pass that finds its raw frame already taken completes the frame empty.
             if (frame->Header().DataUsed == 0) continue;
             ASSERT_EQ(frame->Header().DataUsed, frameBytes_);
-            ASSERT_GT(PictureNumber(frame), last);
+            // Numbers count announced frames at the pass: two passes may see the same count.
+            ASSERT_GE(PictureNumber(frame), last);
             last = PictureNumber(frame);
         }
         ASSERT_TRUE(pin_.SetState(KSSTATE_STOP).ok());
