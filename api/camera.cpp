@@ -18,11 +18,13 @@ Status Failure(NTSTATUS code, const std::string& action) {
 
 }  // namespace
 
-Status Camera::Open(std::unique_ptr<UsbBackend> backend, std::unique_ptr<Camera>* camera) {
+Status Camera::Open(std::unique_ptr<UsbBackend> backend, std::unique_ptr<Camera>* camera,
+                    const std::function<void(UsbBus&)>& watchBus) {
     camera->reset();
     std::unique_ptr<Camera> opened(new Camera);
     opened->backend_ = std::move(backend);
     opened->bus_ = std::make_unique<UsbBus>(*opened->backend_);
+    if (watchBus) watchBus(*opened->bus_);
     NTSTATUS status = DriverEntry(&opened->driver_, "bayercam");
     if (NT_SUCCESS(status))
         status = KsPnpAddDevice(&opened->driver_, opened->bus_->PhysicalDevice(), &opened->device_);
@@ -33,9 +35,14 @@ Status Camera::Open(std::unique_ptr<UsbBackend> backend, std::unique_ptr<Camera>
 }
 
 Camera::~Camera() {
-    if (device_) KsPnpRemoveDevice(device_);
+    Remove();
     bus_.reset();
     backend_.reset();
+}
+
+void Camera::Remove() {
+    if (device_) KsPnpRemoveDevice(device_);
+    device_ = nullptr;
 }
 
 CameraDevice* Camera::Record() const {

@@ -116,11 +116,15 @@ struct CameraDevice {
     AtomicInt32 extraValue;
 
     // Serialises each complete register operation (a command and its responses), since they
-    // all share `commandPacket`.
-    std::mutex commandLock;
+    // all share `commandPacket`. Recursive so that a control holds it across all the
+    // operations it sends, and a property request never lands in the middle of a sequence.
+    std::recursive_mutex commandLock;
     // Held by property requests and by the stream's acquire and release, so that a property
     // request never uses an `imageProcessor` that the pin is freeing.
     std::recursive_mutex settingsLock;
+    // Set (under `chunkLock`) when CancelFrameRead finds a read in progress: the read submits
+    // no further chunk request and reports failure. Cleared when the next read is prepared.
+    AtomicInt32 frameReadCancelled;
 };
 
 // Creation (`DeviceAdd`) and second-stage initialisation.

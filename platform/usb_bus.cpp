@@ -431,8 +431,10 @@ void UsbBus::TransferComplete(UsbTransfer* done) {
     bus->recorder_.Complete(transfer->recordId, actual, done->buffer, usbdStatus, status);
     // When the routine can no longer run, its reference is ours to drop.
     if (IoSetCancelRoutine(irp, nullptr)) bus->Release(transfer);
-    Complete(irp, status, actual);
+    // Let go of the transfer before the request completes, so that a driver woken by the
+    // completion finds nothing of its request still allocated in the bus.
     bus->Release(transfer);
+    Complete(irp, status, actual);
     bus->TransferDone();
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "simcam/command_dispatcher.h"
+
 namespace bayercam::sim {
 
 SimCamera::SimCamera(SimCameraOptions options)
@@ -10,14 +12,18 @@ SimCamera::SimCamera(SimCameraOptions options)
       deviceDescriptor_(BuildDeviceDescriptor(options_)),
       configDescriptor_(BuildConfigDescriptor(options_)),
       portStatus_(options_.portStatus),
-      thread_([this] { Run(); }) {}
+      commandHandler_(&DispatchCommand),
+      thread_([this] { Run(); }) {
+    std::lock_guard<std::mutex> guard(lock_);
+    logicRegisters_[kClockSelectionRegister] = options_.clockSelection;
+}
 
 SimCamera::~SimCamera() {
     {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = true;
         CancelAllLocked(USBD_STATUS_DEVICE_GONE);
-        wake_.notify_all();
+        WakeLocked();
     }
     thread_.join();
 }
@@ -49,7 +55,7 @@ USBD_STATUS SimCamera::SetConfiguration(uint8_t value) {
     CancelAllLocked(USBD_STATUS_CANCELED);
     halted_.clear();
     configuration_ = value;
-    wake_.notify_all();
+    WakeLocked();
     return USBD_STATUS_SUCCESS;
 }
 
@@ -79,7 +85,7 @@ USBD_STATUS SimCamera::Submit(UsbTransfer* transfer) {
         faults_.erase(fault);
     }
     queues_[transfer->endpoint].push_back(entry);
-    wake_.notify_all();
+    WakeLocked();
     return USBD_STATUS_SUCCESS;
 }
 
@@ -93,7 +99,7 @@ void SimCamera::Cancel(UsbTransfer* transfer) {
             } else {
                 cancelled_.push_back({transfer, USBD_STATUS_CANCELED, 0});
                 queue.erase(it);
-                wake_.notify_all();
+                WakeLocked();
             }
             return;
         }
@@ -114,7 +120,7 @@ void SimCamera::AbortEndpoint(uint8_t endpoint) {
             it = queue.erase(it);
         }
     }
-    wake_.notify_all();
+    WakeLocked();
 }
 
 void SimCamera::CancelAllLocked(USBD_STATUS status) {
@@ -136,7 +142,7 @@ USBD_STATUS SimCamera::ClearHalt(uint8_t endpoint) {
     if (!KnownEndpoint(endpoint)) return USBD_STATUS_STALL_PID;
     halted_.erase(endpoint);
     ++haltsCleared_[endpoint];
-    wake_.notify_all();
+    WakeLocked();
     return USBD_STATUS_SUCCESS;
 }
 
@@ -159,21 +165,26 @@ void SimCamera::SetCommandHandler(CommandHandler handler) {
     commandHandler_ = std::move(handler);
 }
 
+void SimCamera::SetImageControl(CommandHandler handler) {
+    std::lock_guard<std::mutex> guard(lock_);
+    imageControl_ = std::move(handler);
+}
+
 void SimCamera::SetImageSource(ImageSource source) {
     std::lock_guard<std::mutex> guard(lock_);
     imageSource_ = std::move(source);
-    wake_.notify_all();
+    WakeLocked();
 }
 
 void SimCamera::WakeImageSource() {
     std::lock_guard<std::mutex> guard(lock_);
-    wake_.notify_all();
+    WakeLocked();
 }
 
 void SimCamera::QueueResponse(const uint8_t* data, uint32_t length) {
     std::lock_guard<std::mutex> guard(lock_);
     responses_.emplace_back(data, data + length);
-    wake_.notify_all();
+    WakeLocked();
 }
 
 uint32_t SimCamera::SensorRegister(int address) const {
@@ -199,6 +210,7 @@ void SimCamera::SetLogicRegister(int address, uint8_t value) {
 void SimCamera::AddFault(const SimFault& fault) {
     std::lock_guard<std::mutex> guard(lock_);
     faults_.push_back(fault);
+    faults_.back().packetNumber += transferCounts_[fault.endpoint];
 }
 
 void SimCamera::SetPortStatus(uint32_t status) {
@@ -234,16 +246,23 @@ int SimCamera::PendingTransfers() const {
     return static_cast<int>(pending);
 }
 
+void SimCamera::WakeLocked() {
+    ++wakeups_;
+    wake_.notify_all();
+}
+
 void SimCamera::Run() {
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
         std::vector<Completion> done;
+        // A pass unlocks while a hook runs; what arrives meanwhile must not wait for the next.
+        uint64_t seen = wakeups_;
         if (!TakeWork(done, lock)) {
             bool idle = cancelled_.empty() &&
                         std::all_of(queues_.begin(), queues_.end(),
                                     [](const auto& queue) { return queue.second.empty(); });
             if (stopping_ && idle) return;
-            wake_.wait(lock);
+            wake_.wait(lock, [&] { return wakeups_ != seen; });
             continue;
         }
         // Completions run unlocked: they may submit the next transfer at once.
@@ -298,12 +317,14 @@ bool SimCamera::ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vecto
     if (!(endpoint & 0x80)) {
         if (endpoint == kCommandEndpoint) {
             commands_.emplace_back(transfer->buffer, transfer->buffer + limit);
-            if (commandHandler_) {
-                // The handler may queue responses or touch registers, which take the lock.
+            if (commandHandler_ || imageControl_) {
+                // The handlers may queue responses or touch registers, which take the lock.
+                CommandHandler image = imageControl_;
                 CommandHandler handler = commandHandler_;
                 head.busy = true;
                 lock.unlock();
-                handler(*this, transfer->buffer, limit);
+                if (image) image(*this, transfer->buffer, limit);
+                if (handler) handler(*this, transfer->buffer, limit);
                 lock.lock();
             }
         }

@@ -22,6 +22,7 @@ namespace bayercam::sim {
 
 constexpr int kSensorRegisters = 1024;
 constexpr int kLogicRegisters = 256;
+constexpr int kClockSelectionRegister = 15;  // logic register
 
 // What the camera does to one transfer instead of serving it normally.
 enum class SimFaultAction {
@@ -33,7 +34,7 @@ enum class SimFaultAction {
 
 struct SimFault {
     uint8_t endpoint;
-    uint32_t packetNumber;  // 1 = the first transfer submitted to the endpoint
+    uint32_t packetNumber;  // 1 = the next transfer submitted to the endpoint
     SimFaultAction action;
     uint32_t shortLength = 0;
 };
@@ -49,6 +50,7 @@ class SimCamera : public UsbBackend {
     using ImageSource = std::function<bool(uint8_t* buffer, uint32_t length, uint32_t* produced)>;
 
     explicit SimCamera(SimCameraOptions options = {});
+    const SimCameraOptions& Options() const { return options_; }
     // Completes whatever is still pending with a device-gone status.
     ~SimCamera() override;
     SimCamera(const SimCamera&) = delete;
@@ -67,6 +69,9 @@ class SimCamera : public UsbBackend {
 
     // ---- Protocol hooks ----
     void SetCommandHandler(CommandHandler handler);
+    // Runs like the command handler, just before it, for the image side of the camera: the frame
+    // requests and marks arrive on the command endpoint too.
+    void SetImageControl(CommandHandler handler);
     void SetImageSource(ImageSource source);
     void WakeImageSource();
     // Queues one packet for the response endpoint (any length; a short one makes a short read).
@@ -109,6 +114,8 @@ class SimCamera : public UsbBackend {
     bool ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vector<Completion>& done,
                    std::unique_lock<std::mutex>& lock);
     void CancelAllLocked(USBD_STATUS status);
+    // Tells the camera's thread that there may be new work. Called locked.
+    void WakeLocked();
     bool KnownEndpoint(uint8_t endpoint) const;
 
     const SimCameraOptions options_;
@@ -117,6 +124,7 @@ class SimCamera : public UsbBackend {
 
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    uint64_t wakeups_ = 0;  // counts WakeLocked calls, so that none is missed
     bool stopping_ = false;
     uint8_t configuration_ = 0;
     uint32_t portStatus_;
@@ -130,6 +138,7 @@ class SimCamera : public UsbBackend {
     std::deque<std::vector<uint8_t>> responses_;
     std::vector<std::vector<uint8_t>> commands_;
     CommandHandler commandHandler_;
+    CommandHandler imageControl_;
     ImageSource imageSource_;
     std::array<uint32_t, kSensorRegisters> sensorRegisters_{};
     std::array<uint8_t, kLogicRegisters> logicRegisters_{};

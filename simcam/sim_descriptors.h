@@ -47,6 +47,9 @@ struct SimCameraOptions {
     uint32_t failDescriptorTypes = 0;
     bool failSetConfiguration = false;
 
+    // The clock selection the camera reports in its logic register 15 until a write changes it.
+    uint8_t clockSelection = 0;
+
     uint32_t portStatus = USBD_PORT_ENABLED | USBD_PORT_CONNECTED;
     NTSTATUS resetPortStatus = STATUS_SUCCESS;
 };

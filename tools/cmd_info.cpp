@@ -85,6 +85,7 @@ int RunInfo(const GlobalOptions& global) {
     PrintConfiguration(session->Camera()->usb);
     NTSTATUS status = session->StartStatus();
     std::printf("start: %s\n", NtStatusName(status));
+    std::printf("clock selection: %d\n", session->Camera()->clock.load());
     session.reset();
     std::printf("stopped and removed\n");
     return NT_SUCCESS(status) ? 0 : 1;

@@ -1,8 +1,17 @@
 #include "tools/device_session.h"
 
+#include <cstdio>
+
+#include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
 
 namespace bayercam::tool {
+namespace {
+
+// Every session sees the same chart, so runs can be compared.
+constexpr uint64_t kSimSceneSeed = 1;
+
+}  // namespace
 
 std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
                                                    std::string* error) {
@@ -12,18 +21,44 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
             "simulated camera";
         return nullptr;
     }
+    std::unique_ptr<sim::Scene> scene = sim::MakeScene(global.simScene, kSimSceneSeed, error);
+    if (!scene) return nullptr;
     std::unique_ptr<DeviceSession> session(new DeviceSession);
-    auto simulated = std::make_unique<sim::SimCamera>();
-    // The camera reports its clock selection in logic register 15.
-    if (global.simClock) simulated->SetLogicRegister(15, static_cast<uint8_t>(*global.simClock));
+    sim::SimCameraOptions options;
+    if (global.simClock) options.clockSelection = static_cast<uint8_t>(*global.simClock);
+    auto simulated = std::make_unique<sim::SimCamera>(std::move(options));
+    session->imageStream_ =
+        std::make_unique<sim::SimImageStream>(*simulated, std::move(scene), global.simFps);
     session->simulated_ = simulated.get();
-
-    client::Status status = client::Camera::Open(std::move(simulated), &session->camera_);
+    if (!global.usbTrace.empty()) {
+        session->trace_ = std::make_unique<UsbmonPcapWriter>();
+        std::string why;
+        if (!session->trace_->Open(global.usbTrace, &why)) {
+            *error = "cannot write the USB trace: " + why;
+            return nullptr;
+        }
+    }
+    UsbmonPcapWriter* trace = session->trace_.get();
+    auto watch = [trace](UsbBus& bus) {
+        if (trace) bus.Recorder().SetSink([trace](const BusRecord& record) { trace->Write(record); });
+    };
+    client::Status status = client::Camera::Open(std::move(simulated), &session->camera_, watch);
     if (!status.ok()) {
         *error = status.message;
         return nullptr;
     }
     return session;
+}
+
+DeviceSession::~DeviceSession() {
+    // The image side hangs on the simulated camera: it goes once the device is gone, before the
+    // camera does.
+    if (camera_) camera_->Remove();
+    imageStream_.reset();
+    camera_.reset();
+    if (trace_ && !trace_->Close()) {
+        std::fprintf(stderr, "bayercam: the USB trace could not be written completely\n");
+    }
 }
 
 }  // namespace bayercam::tool

@@ -9,11 +9,13 @@
 #include "core/camera_device.h"
 #include "platform/ks.h"
 #include "platform/usb_bus.h"
+#include "platform/usbmon_pcap.h"
 #include "tools/command.h"
 
 namespace bayercam::sim {
 class SimCamera;
-}
+class SimImageStream;
+}  // namespace bayercam::sim
 
 namespace bayercam::tool {
 
@@ -22,8 +24,9 @@ class DeviceSession {
     // Null with `*error` set when no camera can be opened (the device's start status is not
     // such an error: see StartStatus).
     static std::unique_ptr<DeviceSession> Open(const GlobalOptions& global, std::string* error);
-    // Stops and removes the device, then releases the bus and the camera.
-    ~DeviceSession() = default;
+    // Stops and removes the device, then releases the bus and the camera, then closes the USB
+    // trace.
+    ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
@@ -34,12 +37,16 @@ class DeviceSession {
     client::Camera& Client() { return *camera_; }
     // The simulated camera, or null for real hardware.
     sim::SimCamera* Simulated() { return simulated_; }
+    // The simulated camera's image side, or null for real hardware.
+    sim::SimImageStream* SimulatedImages() { return imageStream_.get(); }
 
   private:
     DeviceSession() = default;
 
-    std::unique_ptr<client::Camera> camera_;
+    std::unique_ptr<UsbmonPcapWriter> trace_;  // outlives the bus whose traffic it writes
     sim::SimCamera* simulated_ = nullptr;
+    std::unique_ptr<client::Camera> camera_;
+    std::unique_ptr<sim::SimImageStream> imageStream_;  // attached to `simulated_`
 };
 
 }  // namespace bayercam::tool

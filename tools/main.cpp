@@ -49,7 +49,13 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "bayercam: %s\n", e.what());
+        // A word that is no command leaves the subcommand missing; name the word instead.
+        auto unknown = app.remaining();
+        if (app.get_subcommands().empty() && !unknown.empty())
+            std::fprintf(stderr, "bayercam: unknown command '%s' (see --help)\n",
+                         unknown.front().c_str());
+        else
+            std::fprintf(stderr, "bayercam: %s\n", e.what());
         return 2;
     }
     return exitCode;

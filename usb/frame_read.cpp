@@ -1,13 +1,21 @@
 #include "usb/frame_read.h"
 
+#include <cstring>
+
+#include "usb/packet_transfer.h"
+
 namespace bayercam {
 
-// The chunked frame read is not built yet: every read fails and there is nothing to cancel.
-bool ReadFrame(CameraDevice*, uint8_t*, bool* ok) {
-    *ok = false;
-    return false;
+bool ReadFrame(CameraDevice* device, uint8_t* buffer, bool* ok) {
+    *ok = true;
+    std::memset(device->frameRequestPacket, 0, kPacketBytes);
+    device->frameRequestPacket[0] = kFrameStartMark;
+    // A lost request shows up as a read that times out; its own result tells nothing more.
+    uint32_t transferred;
+    TransferPacket(device, kCommandPipe, device->frameRequestPacket, &transferred);
+    NTSTATUS status = ReadFrameChunked(device, device->rawFrameBytes.load(), buffer);
+    *ok = status == STATUS_SUCCESS;
+    return *ok;
 }
-
-void CancelChunkRequests(CameraDevice*) {}
 
 }  // namespace bayercam

@@ -1,15 +1,14 @@
-// Reading one raw frame from the image pipe (CameraOps slots 2 and 7).
+// Reading one raw frame from the camera (CameraOps slots 2 and 7).
 #pragma once
 
 #include <cstdint>
 
+#include "usb/chunked_read.h"
+
 namespace bayercam {
 
-struct CameraDevice;
-
-// Reads one whole raw frame of `rawFrameBytes` bytes into `buffer`; returns `*ok`.
+// Requests one frame and reads all `rawFrameBytes` bytes of it into `buffer`; returns `*ok`,
+// which is true only for a complete frame.
 bool ReadFrame(CameraDevice* device, uint8_t* buffer, bool* ok);
-// Cancels the chunk requests of a read in progress and waits for them.
-void CancelChunkRequests(CameraDevice* device);
 
 }  // namespace bayercam

@@ -2,7 +2,7 @@
 
 #include "core/camera_device.h"
 #include "platform/pool.h"
-#include "usb/usb_configuration.h"
+#include "usb/internal_request.h"
 
 namespace bayercam {
 namespace {
@@ -20,6 +20,12 @@ URB* BuildPacketUrb(const USBD_PIPE_INFORMATION& pipe, uint8_t* buffer) {
     transfer.TransferBufferLength = kPacketBytes;
     transfer.TransferBuffer = buffer;
     return urb;
+}
+
+// Sends the URB and waits for it at most kPacketTimeoutMs.
+NTSTATUS SubmitPacketUrb(CameraDevice* device, URB* urb) {
+    const int64_t bound = RelativeTimeoutMs(kPacketTimeoutMs);
+    return SendInternalRequest(device->usb.lowerDevice, IOCTL_INTERNAL_USB_SUBMIT_URB, urb, &bound);
 }
 
 }  // namespace
@@ -41,8 +47,9 @@ NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffe
 
     URB* urb = BuildPacketUrb(pipe, buffer);
     if (!urb) return STATUS_INSUFFICIENT_RESOURCES;
-    NTSTATUS status = SubmitUrbSync(&device->usb, urb);
-    if (NT_SUCCESS(status)) {
+    NTSTATUS status = SubmitPacketUrb(device, urb);
+    // STATUS_TIMEOUT counts as a success code in NT terms, but the packet did not move.
+    if (status == STATUS_SUCCESS) {
         if (!USBD_SUCCESS(urb->UrbHeader.Status)) {
             status = STATUS_UNSUCCESSFUL;
         } else {
@@ -73,7 +80,7 @@ void SendFrameMark(CameraDevice* device, bool end) {
     device->frameMarkPacket[0] = end ? kFrameEndMark : kFrameStartMark;
     URB* urb = BuildPacketUrb(info->Pipes[kCommandPipe], device->frameMarkPacket);
     if (!urb) return;
-    SubmitUrbSync(&device->usb, urb);
+    SubmitPacketUrb(device, urb);
     ExFreePool(urb);
 }
 

@@ -9,6 +9,7 @@
 //     camera->OpenFilter(&filter);
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "bayercam/client.h"
@@ -24,13 +25,18 @@ namespace bayercam::client {
 
 class Camera {
   public:
-    // Puts `backend` on a bus, loads the driver and adds and starts the device. A start that
-    // fails still leaves a camera (see StartStatus); only a device that cannot be added is an
-    // error, and then `*camera` is null.
-    static Status Open(std::unique_ptr<UsbBackend> backend, std::unique_ptr<Camera>* camera);
-    // Stops and removes the device, then releases the bus and the USB device. Filters of the
-    // camera must be closed first.
+    // Puts `backend` on a bus, loads the driver and adds and starts the device. `watchBus`, if
+    // given, sees the bus before the driver does (to follow its traffic from the first
+    // request). A start that fails still leaves a camera (see StartStatus); only a device that
+    // cannot be added is an error, and then `*camera` is null.
+    static Status Open(std::unique_ptr<UsbBackend> backend, std::unique_ptr<Camera>* camera,
+                       const std::function<void(UsbBus&)>& watchBus = nullptr);
+    // Removes the device, then releases the bus and the USB device. Filters of the camera must
+    // be closed first.
     ~Camera();
+    // Stops and removes the device now, keeping the bus and the USB device; for callers with
+    // something of their own on the USB device to let go of first.
+    void Remove();
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
 

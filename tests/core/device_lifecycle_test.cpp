@@ -245,9 +245,13 @@ TEST_F(DeviceLifecycleTest, FailedStartReportsTheRequestAndStopsCleanly) {
 // Every pool allocation of add, start, stop and removal fails in turn: whatever the outcome,
 // nothing is leaked or freed twice.
 TEST_F(DeviceLifecycleTest, EveryAllocationFailedInTurnLeavesNothingBehind) {
+    // A command pipe that cannot carry packets keeps the camera start-up out of the sweep: its
+    // hundreds of packets all allocate alike, and their failures are tested with the packets.
+    sim::SimCameraOptions options;
+    options.interfaces[0].endpoints[0].attributes = sim::kIsochronous;
     for (uint64_t n = 1;; ++n) {
         pool::Reset();
-        SimDevice& sim = Make();
+        SimDevice& sim = Make(options);
         pool::FailNth(n);
         if (NT_SUCCESS(sim.Add())) {
             NTSTATUS status = sim.Start();

@@ -174,6 +174,20 @@ TEST(SimCamera, FaultTableActsOnTheNumberedTransfer) {
     }
 }
 
+TEST(SimCamera, FaultsCountFromWhenTheyAreAdded) {
+    SimCamera camera;
+    camera.SetConfiguration(1);
+    Pending before(kCommandEndpoint);
+    ASSERT_EQ(camera.Submit(&before.transfer), USBD_STATUS_SUCCESS);
+    before.Wait();
+    camera.AddFault({kCommandEndpoint, 1, SimFaultAction::Error});
+    Pending next(kCommandEndpoint);
+    ASSERT_EQ(camera.Submit(&next.transfer), USBD_STATUS_SUCCESS);
+    next.Wait();
+    EXPECT_EQ(before.transfer.status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(next.transfer.status, USBD_STATUS_DEV_NOT_RESPONDING);
+}
+
 TEST(SimCamera, HaltStaysUntilCleared) {
     SimCamera camera;
     camera.SetConfiguration(1);

@@ -134,6 +134,7 @@ TEST_F(PacketTransferTest, ValidationAndResults) {
 
 TEST_F(PacketTransferTest, CommandGoesOutWholeOnTheCommandEndpoint) {
     SimDevice& sim = Started();
+    sim.bus.Recorder().Clear();
     uint8_t packet[64] = {0x04, 16, 0x34, 0x12};
     EXPECT_TRUE(SendCommand(sim.device(), packet));
     std::vector<BusRecord> sent = Transfers();
@@ -182,6 +183,7 @@ TEST_F(PacketTransferTest, FrameMarks) {
     EXPECT_TRUE(sim_->Records().empty());  // nothing before the configuration
 
     ASSERT_EQ(sim_->Start(), STATUS_SUCCESS);
+    sim_->bus.Recorder().Clear();
     for (bool end : {false, true, true}) SendFrameMark(sim_->device(), end);
     std::vector<BusRecord> sent = Transfers();
     ASSERT_EQ(sent.size(), 3u);
@@ -196,6 +198,51 @@ TEST_F(PacketTransferTest, FrameMarks) {
     pool::FailNth(1);
     SendFrameMark(sim_->device(), true);
     EXPECT_EQ(Transfers().size(), 3u);
+}
+
+// A camera that never takes or answers a packet: the wait ends at its bound, the request is
+// cancelled and awaited, and nothing stays pending in the camera.
+TEST_F(PacketTransferTest, SilentCameraTimesOutAndLeavesNothingPending) {
+    struct Case {
+        const char* name;
+        uint32_t pipe;
+        bool commandPipeSilent;
+    };
+    const Case cases[] = {
+        {"response pipe never answers", kResponsePipe, false},
+        {"command pipe never takes the packet", kCommandPipe, true},
+    };
+    for (const Case& c : cases) {
+        SimDevice& sim = Started();
+        sim.bus.Recorder().Clear();
+        if (c.commandPipeSilent) {
+            sim.camera.AddFault({sim::kCommandEndpoint, 1, sim::SimFaultAction::NoAnswer});
+        }
+        uint8_t packet[64] = {0x26, 15};
+        uint32_t transferred = 99;
+        EXPECT_EQ(TransferPacket(sim.device(), c.pipe, packet, &transferred), STATUS_TIMEOUT)
+            << c.name;
+        EXPECT_EQ(transferred, 0u) << c.name;
+        // The request has completed (the bus's own count of it drops just after).
+        EXPECT_EQ(sim.camera.PendingTransfers(), 0) << c.name;
+        std::vector<BusRecord> sent = Transfers();
+        ASSERT_EQ(sent.size(), 1u) << c.name;
+        EXPECT_TRUE(sent[0].completed) << c.name;
+        EXPECT_EQ(sent[0].usbdStatus, USBD_STATUS_CANCELED) << c.name;
+        sim_.reset();
+    }
+
+    // The frame-end mark is bounded too, and an answer that comes late is not lost: the next read
+    // gets it.
+    SimDevice& sim = Started();
+    sim.camera.AddFault({sim::kCommandEndpoint, 1, sim::SimFaultAction::NoAnswer});
+    SendFrameMark(sim.device(), true);
+    uint8_t buffer[64];
+    EXPECT_FALSE(ReadResponse(sim.device(), buffer));
+    std::vector<uint8_t> late(64, 0x42);
+    sim.camera.QueueResponse(late.data(), 64);
+    EXPECT_TRUE(ReadResponse(sim.device(), buffer));
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 64), late);
 }
 
 }  // namespace

@@ -1,0 +1,38 @@
+#include "camera/frame_timeout.h"
+
+#include <atomic>
+
+#include "core/camera_device.h"
+
+namespace bayercam {
+namespace {
+
+constexpr uint32_t kMinAcceptedTimeoutMs = 501;
+constexpr uint32_t kMaxLoadedTimeoutMs = 9999;
+
+std::atomic<uint32_t> frameWaitTime{kDefaultFrameTimeoutMs};
+
+void ApplyFrameTimeout(CameraDevice* device, uint32_t value) {
+    device->timeout.store(static_cast<int32_t>(value));
+    frameWaitTime.store(value);
+}
+
+}  // namespace
+
+uint32_t FrameWaitTime() {
+    return frameWaitTime.load();
+}
+
+bool SetFrameTimeout(CameraDevice* device, uint32_t value) {
+    if (value < kMinAcceptedTimeoutMs) return false;
+    ApplyFrameTimeout(device, value);
+    return true;
+}
+
+bool LoadFrameTimeout(CameraDevice* device, uint32_t value) {
+    if (value < kMinAcceptedTimeoutMs || value > kMaxLoadedTimeoutMs) return false;
+    ApplyFrameTimeout(device, value);
+    return true;
+}
+
+}  // namespace bayercam

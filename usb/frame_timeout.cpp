@@ -1,0 +1,21 @@
+#include "usb/frame_timeout.h"
+
+#include <atomic>
+
+namespace bayercam {
+namespace {
+
+// Written by the settings load and the property set while capture threads read it.
+std::atomic<int32_t> frameTimeoutMs{kDefaultFrameTimeoutMs};
+
+}  // namespace
+
+int32_t GetFrameTimeoutMs() {
+    return frameTimeoutMs.load();
+}
+
+void SetFrameTimeoutMs(int32_t milliseconds) {
+    frameTimeoutMs.store(milliseconds);
+}
+
+}  // namespace bayercam
