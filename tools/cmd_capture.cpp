@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "bayercam/video_stream.h"
 #include "tools/device_session.h"
@@ -28,10 +29,11 @@ struct CaptureOptions {
     std::vector<std::string> settings;
 };
 
-// Client frames in circulation and the writer's queue: enough for the writer to fall a few
-// frames behind at the camera's rate without the pin running out.
-constexpr uint32_t kClientFrames = 12;
-constexpr size_t kWriterQueue = 8;
+// Client frames in circulation and the writer's queue: the writer may fall most of a second
+// behind the camera (an encoder slowed down by other work) before it has to drop a frame, and
+// the pin still has frames to fill meanwhile. About 180 MB of frames at full size.
+constexpr uint32_t kClientFrames = 32;
+constexpr size_t kWriterQueue = 24;
 constexpr uint32_t kPollMs = 10;
 
 std::atomic<bool> interrupted{false};
@@ -170,7 +172,7 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
     Tally tally;
     int exitCode = 0;
     {
-        FrameWriter writer(output, kWriterQueue);
+        FrameWriter writer(output, kWriterQueue, std::max(1u, std::thread::hardware_concurrency()));
         InterruptGuard guard;
         interrupted.store(false);
         const double cpuStart = CpuSeconds();

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "tools/image_files.h"
+#include "imaging/pgm.h"
+#include "tools/png_writer.h"
+#include "tools/whole_file.h"
 
 namespace bayercam::tool {
 namespace {
@@ -21,8 +23,11 @@ const char* Extension(FrameFileFormat format) {
 
 }  // namespace
 
-FrameWriter::FrameWriter(FrameOutput output, size_t capacity)
-    : output_(std::move(output)), capacity_(capacity), thread_([this] { Run(); }) {}
+FrameWriter::FrameWriter(FrameOutput output, size_t capacity, unsigned threads)
+    : output_(std::move(output)), capacity_(capacity) {
+    if (output_.directory.empty() || threads == 0) threads = 1;
+    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+}
 
 FrameWriter::~FrameWriter() {
     Finish();
@@ -56,8 +61,9 @@ void FrameWriter::Finish() {
         std::lock_guard<std::mutex> guard(lock_);
         finishing_ = true;
     }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    wake_.notify_all();
+    for (std::thread& thread : threads_)
+        if (thread.joinable()) thread.join();
 }
 
 uint64_t FrameWriter::written() const {
@@ -103,11 +109,15 @@ bool FrameWriter::Write(const WriteJob& job, std::string* error) {
 bool FrameWriter::WriteTo(std::FILE* out, const WriteJob& job, std::string* error) {
     const client::Frame& frame = *job.frame;
     switch (output_.format) {
-        case FrameFileFormat::Png:
-            return WritePng(out,
-                            {frame.Data(), output_.width, output_.height, output_.pitch,
-                             output_.bottomUp},
-                            error);
+        case FrameFileFormat::Png: {
+            // A bottom-up frame is written from its last row, so that the picture is upright.
+            const auto pitch = static_cast<ptrdiff_t>(output_.pitch);
+            const uint8_t* top = output_.bottomUp
+                                     ? frame.Data() + (output_.height - 1) * pitch
+                                     : frame.Data();
+            return WritePngBgra(out, top, uint32_t(output_.width), uint32_t(output_.height),
+                                output_.bottomUp ? -pitch : pitch, error);
+        }
         case FrameFileFormat::Bgra:
             if (std::fwrite(frame.Data(), 1, frame.Header().DataUsed, out) !=
                 frame.Header().DataUsed) {
@@ -122,9 +132,17 @@ bool FrameWriter::WriteTo(std::FILE* out, const WriteJob& job, std::string* erro
                 *error = "raw: no raw frame was kept for this frame";
                 return false;
             }
-            int32_t height = int32_t((raw->bytes.size() - size_t(raw->offset)) / size_t(raw->stride));
-            return WritePgm(out, raw->bytes.data() + raw->offset, raw->stride, height,
-                            uint32_t(raw->stride), error);
+            PgmImage image;
+            image.width = uint32_t(raw->stride);
+            image.height = uint32_t((raw->bytes.size() - size_t(raw->offset)) / image.width);
+            image.pixels.assign(raw->bytes.begin() + raw->offset,
+                                raw->bytes.begin() + raw->offset + size_t(image.width) * image.height);
+            std::vector<uint8_t> bytes = FormatPgm(image);
+            if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
+                *error = "PGM: write failed";
+                return false;
+            }
+            return true;
         }
     }
     return false;

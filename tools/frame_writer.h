@@ -1,5 +1,5 @@
-// Writes delivered frames off the streaming path: a thread of its own behind a bounded queue,
-// so that a slow disk or encoder costs frames it reports, never stalls the stream.
+// Writes delivered frames off the streaming path: threads of its own behind a bounded queue, so
+// that a slow disk or encoder costs frames it reports, never stalls the stream.
 #pragma once
 
 #include <condition_variable>
@@ -38,7 +38,8 @@ struct WriteJob {
 
 class FrameWriter {
   public:
-    FrameWriter(FrameOutput output, size_t capacity);
+    // `threads` writers share the queue; standard output always gets one, to keep the order.
+    FrameWriter(FrameOutput output, size_t capacity, unsigned threads);
     // Finishes the queued jobs.
     ~FrameWriter();
     FrameWriter(const FrameWriter&) = delete;
@@ -48,7 +49,7 @@ class FrameWriter {
     bool Offer(const WriteJob& job);
     // Frames written (or failed) since the last call, for the caller to queue again.
     std::vector<client::Frame*> TakeDone();
-    // Writes what is queued, then stops the thread. Idempotent.
+    // Writes what is queued, then stops the threads. Idempotent.
     void Finish();
 
     uint64_t written() const;
@@ -71,7 +72,7 @@ class FrameWriter {
     bool finishing_ = false;
     uint64_t written_ = 0;
     std::string error_;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace bayercam::tool

@@ -1,0 +1,16 @@
+// Files that appear under their final name only once complete.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace bayercam::tool {
+
+// Writes PATH.part through `write`, then renames it to PATH: an interrupted write leaves no
+// file under the final name.
+bool WriteFileWhole(const std::string& path,
+                    const std::function<bool(std::FILE*, std::string*)>& write,
+                    std::string* error);
+
+}  // namespace bayercam::tool
