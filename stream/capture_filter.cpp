@@ -1,5 +1,7 @@
 #include "stream/capture_filter.h"
 
+#include "stream/filter_automation.h"
+
 namespace bayercam {
 namespace {
 
@@ -10,7 +12,7 @@ const GUID kFilterCategories[] = {KSCATEGORY_VIDEO, KSCATEGORY_CAPTURE};
 // The filter's identity only; its dispatch, automation and pin come with the streaming side.
 const KSFILTER_DESCRIPTOR CaptureFilterDescriptor = {
     nullptr,                      // Dispatch
-    nullptr,                      // AutomationTable
+    &FilterAutomationTable,       // AutomationTable
     KSFILTER_DESCRIPTOR_VERSION,  // Version
     0,                            // Flags
     &KSNAME_Filter,               // ReferenceGuid

@@ -4,6 +4,7 @@
 
 #include "core/device_lifecycle.h"
 #include "platform/ks_device.h"
+#include "platform/registry.h"
 #include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
 
@@ -14,6 +15,25 @@ namespace {
 constexpr uint64_t kSimSceneSeed = 1;
 
 }  // namespace
+
+std::string SettingsInstanceId(const GlobalOptions& global) {
+    std::string id;
+    if (!global.sim && !global.usbDevice.empty())
+        id = "usb-" + global.usbDevice;
+    else if (!global.sim && !global.usbPath.empty())
+        id = "usb-path-" + global.usbPath;
+    else
+        return "sim";
+    // One folder name: no separators.
+    for (char& c : id) {
+        if (c == ':' || c == '/' || c == '\\' || c < 0x21 || c > 0x7E) c = '-';
+    }
+    return id;
+}
+
+void UseSettingsDir(const GlobalOptions& global) {
+    RegistrySetSettingsRoot(global.settingsDir);
+}
 
 std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
                                                    std::string* error) {
@@ -46,7 +66,15 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
             [trace](const BusRecord& record) { trace->Write(record); });
     }
 
-    NTSTATUS status = DriverEntry(&session->driver_, "bayercam");
+    // The device's settings are loaded when it starts.
+    UseSettingsDir(global);
+    NTSTATUS status =
+        RegistryRegisterDevice(session->bus_->PhysicalDevice(), SettingsInstanceId(global));
+    if (!NT_SUCCESS(status)) {
+        *error = std::string("the settings folder name is not usable: ") + NtStatusName(status);
+        return nullptr;
+    }
+    status = DriverEntry(&session->driver_, "bayercam");
     if (NT_SUCCESS(status)) {
         status =
             KsPnpAddDevice(&session->driver_, session->bus_->PhysicalDevice(), &session->device_);
@@ -61,6 +89,7 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
 
 DeviceSession::~DeviceSession() {
     if (device_) KsPnpRemoveDevice(device_);
+    if (bus_) RegistryUnregisterDevice(bus_->PhysicalDevice());
     bus_.reset();
     imageStream_.reset();
     backend_.reset();
