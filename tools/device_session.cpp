@@ -65,7 +65,8 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
     NTSTATUS bindStatus = STATUS_SUCCESS;
     auto watch = [trace, &instance, &bindStatus](UsbBus& bus) {
         bindStatus = RegistryRegisterDevice(bus.PhysicalDevice(), instance);
-        if (trace) bus.Recorder().SetSink([trace](const BusRecord& record) { trace->Write(record); });
+        if (trace)
+            bus.Recorder().SetSink([trace](const BusRecord& record) { trace->Write(record); });
     };
     client::Status status = client::Camera::Open(std::move(simulated), &session->camera_, watch);
     if (!NT_SUCCESS(bindStatus)) {
