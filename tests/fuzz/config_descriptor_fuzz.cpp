@@ -1,0 +1,29 @@
+// A configuration descriptor as a device would send it: the driver reads it, walks it and selects
+// the configuration through the bus, then releases it. Nothing may be read outside its bytes and
+// nothing may stay allocated.
+#include <cstdlib>
+
+#include "core/camera_device.h"
+#include "fuzz/fuzz_target.h"
+#include "platform/pool.h"
+#include "support/sim_device.h"
+#include "usb/usb_configuration.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace bayercam;
+    if (size == 0 || size > 4096) return 0;  // empty means "build the usual one"
+    int64_t live = pool::LiveAllocations();
+    {
+        sim::SimCameraOptions options;
+        options.rawConfigDescriptor.assign(data, data + size);
+        testing::SimDevice sim(std::move(options));
+        if (NT_SUCCESS(sim.Add())) {
+            UsbTarget* usb = &sim.device()->usb;
+            if (NT_SUCCESS(ReadDeviceDescriptor(usb))) FetchConfigDescriptor(usb);
+            FreeConfiguration(usb);
+            Deconfigure(usb);
+        }
+    }
+    if (pool::LiveAllocations() != live) std::abort();
+    return 0;
+}
