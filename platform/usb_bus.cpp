@@ -27,7 +27,7 @@ constexpr int kSubmitting = 0;
 constexpr int kSubmitted = 1;
 constexpr int kCancelWhileSubmitting = 2;
 
-NTSTATUS Complete(IRP* irp, NTSTATUS status, uintptr_t information = 0) {
+NTSTATUS CompleteNow(IRP* irp, NTSTATUS status, uintptr_t information) {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, 0);
@@ -73,6 +73,55 @@ UsbBus::~UsbBus() {
     for (uint8_t endpoint : open) backend_.AbortEndpoint(endpoint);
     std::unique_lock<std::mutex> guard(lock_);
     idle_.wait(guard, [this] { return pendingTransfers_ == 0; });
+    stopping_ = true;
+    deferredWake_.notify_all();
+    guard.unlock();
+    if (completer_.joinable()) completer_.join();
+}
+
+void UsbBus::SetAsynchronousCompletion(uint64_t seed, uint32_t maxDelayMicroseconds) {
+    std::lock_guard<std::mutex> guard(lock_);
+    random_.seed(seed);
+    maxDelayMicroseconds_ = maxDelayMicroseconds;
+    asynchronous_ = true;
+    if (!completer_.joinable()) completer_ = std::thread([this] { RunDeferredCompletions(); });
+}
+
+NTSTATUS UsbBus::Complete(IRP* irp, NTSTATUS status, uintptr_t information) {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!asynchronous_) {
+        guard.unlock();
+        return CompleteNow(irp, status, information);
+    }
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoMarkIrpPending(irp);
+    std::uniform_int_distribution<uint32_t> delay(0, maxDelayMicroseconds_);
+    auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(delay(random_));
+    deferred_.emplace(due, irp);
+    deferredWake_.notify_all();
+    return STATUS_PENDING;
+}
+
+void UsbBus::RunDeferredCompletions() {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+        if (deferred_.empty()) {
+            if (stopping_) return;
+            deferredWake_.wait(guard);
+            continue;
+        }
+        auto first = deferred_.begin();
+        if (!stopping_ && first->first > std::chrono::steady_clock::now()) {
+            deferredWake_.wait_until(guard, first->first);
+            continue;
+        }
+        IRP* irp = first->second;
+        deferred_.erase(first);
+        guard.unlock();
+        IoCompleteRequest(irp, 0);
+        guard.lock();
+    }
 }
 
 void UsbBus::SetMaximumTransferSize(uint32_t bytes) {
@@ -137,7 +186,7 @@ NTSTATUS UsbBus::Dispatch(DEVICE_OBJECT* device, IRP* irp) {
         case IOCTL_INTERNAL_USB_RESET_PORT:
             return bus->ResetPort(irp);
         default:
-            return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+            return bus->Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
 }
 
@@ -434,7 +483,7 @@ void UsbBus::TransferComplete(UsbTransfer* done) {
     // Let go of the transfer before the request completes, so that a driver woken by the
     // completion finds nothing of its request still allocated in the bus.
     bus->Release(transfer);
-    Complete(irp, status, actual);
+    bus->Complete(irp, status, actual);
     bus->TransferDone();
 }
 
