@@ -88,11 +88,13 @@ void UsbBus::SetAsynchronousCompletion(uint64_t seed, uint32_t maxDelayMicroseco
 }
 
 NTSTATUS UsbBus::Complete(IRP* irp, NTSTATUS status, uintptr_t information) {
-    std::unique_lock<std::mutex> guard(lock_);
-    if (!asynchronous_) {
-        guard.unlock();
-        return CompleteNow(irp, status, information);
-    }
+    return Defer(irp, status, information) ? STATUS_PENDING
+                                           : CompleteNow(irp, status, information);
+}
+
+bool UsbBus::Defer(IRP* irp, NTSTATUS status, uintptr_t information) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!asynchronous_) return false;
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoMarkIrpPending(irp);
@@ -100,7 +102,7 @@ NTSTATUS UsbBus::Complete(IRP* irp, NTSTATUS status, uintptr_t information) {
     auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(delay(random_));
     deferred_.emplace(due, irp);
     deferredWake_.notify_all();
-    return STATUS_PENDING;
+    return true;
 }
 
 void UsbBus::RunDeferredCompletions() {
@@ -481,10 +483,12 @@ void UsbBus::TransferComplete(UsbTransfer* done) {
     // When the routine can no longer run, its reference is ours to drop.
     if (IoSetCancelRoutine(irp, nullptr)) bus->Release(transfer);
     // Let go of the transfer before the request completes, so that a driver woken by the
-    // completion finds nothing of its request still allocated in the bus.
+    // completion finds nothing of its request still allocated or counted in the bus. Only the
+    // request is touched after this, never the bus.
     bus->Release(transfer);
-    bus->Complete(irp, status, actual);
+    bool deferred = bus->Defer(irp, status, actual);
     bus->TransferDone();
+    if (!deferred) CompleteNow(irp, status, actual);
 }
 
 void UsbBus::CancelTransfer(DEVICE_OBJECT*, IRP* irp) {

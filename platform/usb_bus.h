@@ -89,6 +89,8 @@ class UsbBus {
     void TransferDone();
     // Completes the request now, or marks it pending and hands it to the completion thread.
     NTSTATUS Complete(IRP* irp, NTSTATUS status, uintptr_t information = 0);
+    // In the asynchronous mode, sets the request's result and queues its completion: true.
+    bool Defer(IRP* irp, NTSTATUS status, uintptr_t information);
     void RunDeferredCompletions();
 
     UsbBackend& backend_;
