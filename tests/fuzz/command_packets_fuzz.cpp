@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     camera.SetConfiguration(1);
     size_t offset = 0;
     while (offset < size) {
-        size_t length = std::min<size_t>(data[offset++], size - offset);
+        size_t declared = data[offset++];
+        size_t length = std::min(declared, size - offset);
         // Exactly the packet's size, so that reading past it lands in a sanitizer redzone.
         std::unique_ptr<uint8_t[]> packet(new uint8_t[length]);
         if (length > 0) std::memcpy(packet.get(), data + offset, length);

@@ -4,9 +4,12 @@
 #include <cstdlib>
 
 #include "core/camera_device.h"
+#include "core/device_lifecycle.h"
 #include "fuzz/fuzz_target.h"
+#include "platform/ks_device.h"
 #include "platform/pool.h"
-#include "support/sim_device.h"
+#include "platform/usb_bus.h"
+#include "simcam/sim_camera.h"
 #include "usb/usb_configuration.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,12 +19,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         sim::SimCameraOptions options;
         options.rawConfigDescriptor.assign(data, data + size);
-        testing::SimDevice sim(std::move(options));
-        if (NT_SUCCESS(sim.Add())) {
-            UsbTarget* usb = &sim.device()->usb;
+        sim::SimCamera camera(std::move(options));
+        UsbBus bus(camera);
+        DRIVER_OBJECT driver{};
+        DriverEntry(&driver, "fuzz");
+        KSDEVICE* ksDevice = nullptr;
+        if (NT_SUCCESS(KsPnpAddDevice(&driver, bus.PhysicalDevice(), &ksDevice))) {
+            UsbTarget* usb = &GetCameraDevice(ksDevice)->usb;
             if (NT_SUCCESS(ReadDeviceDescriptor(usb))) FetchConfigDescriptor(usb);
             FreeConfiguration(usb);
             Deconfigure(usb);
+            KsPnpRemoveDevice(ksDevice);
         }
     }
     if (pool::LiveAllocations() != live) std::abort();
