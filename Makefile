@@ -19,12 +19,12 @@ test: build
 asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
+	BAYERCAM_FAULT_STRIDE=8 ctest --preset asan -j $(JOBS)
 
 tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS)
-	ctest --preset tsan -j $(JOBS)
+	BAYERCAM_FAULT_STRIDE=16 ctest --preset tsan -j $(JOBS)
 
 bench: build
 	./build/bench/bayercam-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
