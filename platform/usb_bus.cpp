@@ -27,7 +27,7 @@ constexpr int kSubmitting = 0;
 constexpr int kSubmitted = 1;
 constexpr int kCancelWhileSubmitting = 2;
 
-NTSTATUS Complete(IRP* irp, NTSTATUS status, uintptr_t information = 0) {
+NTSTATUS CompleteNow(IRP* irp, NTSTATUS status, uintptr_t information) {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, 0);
@@ -73,6 +73,57 @@ UsbBus::~UsbBus() {
     for (uint8_t endpoint : open) backend_.AbortEndpoint(endpoint);
     std::unique_lock<std::mutex> guard(lock_);
     idle_.wait(guard, [this] { return pendingTransfers_ == 0; });
+    stopping_ = true;
+    deferredWake_.notify_all();
+    guard.unlock();
+    if (completer_.joinable()) completer_.join();
+}
+
+void UsbBus::SetAsynchronousCompletion(uint64_t seed, uint32_t maxDelayMicroseconds) {
+    std::lock_guard<std::mutex> guard(lock_);
+    random_.seed(seed);
+    maxDelayMicroseconds_ = maxDelayMicroseconds;
+    asynchronous_ = true;
+    if (!completer_.joinable()) completer_ = std::thread([this] { RunDeferredCompletions(); });
+}
+
+NTSTATUS UsbBus::Complete(IRP* irp, NTSTATUS status, uintptr_t information) {
+    return Defer(irp, status, information) ? STATUS_PENDING
+                                           : CompleteNow(irp, status, information);
+}
+
+bool UsbBus::Defer(IRP* irp, NTSTATUS status, uintptr_t information) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!asynchronous_) return false;
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoMarkIrpPending(irp);
+    std::uniform_int_distribution<uint32_t> delay(0, maxDelayMicroseconds_);
+    auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(delay(random_));
+    deferred_.emplace(due, irp);
+    deferredWake_.notify_all();
+    return true;
+}
+
+void UsbBus::RunDeferredCompletions() {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+        if (deferred_.empty()) {
+            if (stopping_) return;
+            deferredWake_.wait(guard);
+            continue;
+        }
+        auto first = deferred_.begin();
+        if (!stopping_ && first->first > std::chrono::steady_clock::now()) {
+            deferredWake_.wait_until(guard, first->first);
+            continue;
+        }
+        IRP* irp = first->second;
+        deferred_.erase(first);
+        guard.unlock();
+        IoCompleteRequest(irp, 0);
+        guard.lock();
+    }
 }
 
 void UsbBus::SetMaximumTransferSize(uint32_t bytes) {
@@ -137,7 +188,7 @@ NTSTATUS UsbBus::Dispatch(DEVICE_OBJECT* device, IRP* irp) {
         case IOCTL_INTERNAL_USB_RESET_PORT:
             return bus->ResetPort(irp);
         default:
-            return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+            return bus->Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
 }
 
@@ -435,8 +486,9 @@ void UsbBus::TransferComplete(UsbTransfer* done) {
     // completion finds nothing of its request still allocated or counted in the bus. Only the
     // request is touched after this, never the bus.
     bus->Release(transfer);
+    bool deferred = bus->Defer(irp, status, actual);
     bus->TransferDone();
-    Complete(irp, status, actual);
+    if (!deferred) CompleteNow(irp, status, actual);
 }
 
 void UsbBus::CancelTransfer(DEVICE_OBJECT*, IRP* irp) {

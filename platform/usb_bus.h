@@ -4,9 +4,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "platform/bus_recorder.h"
@@ -49,6 +53,11 @@ class UsbBus {
     void ClearFaults();
     // Transfers passed to the device and not yet completed.
     int PendingTransfers() const;
+    // From now on every request is answered pending and completed later from a thread of the
+    // bus, after a delay drawn from a seeded generator (0 to `maxDelayMicroseconds`), so that
+    // requests may complete in another order than they were made. Shakes out callers that assume
+    // a request is done when the call returns.
+    void SetAsynchronousCompletion(uint64_t seed, uint32_t maxDelayMicroseconds);
 
   private:
     struct Pipe {
@@ -78,6 +87,11 @@ class UsbBus {
     static int PipeIndex(uint8_t endpoint);
     void Release(Transfer* transfer);
     void TransferDone();
+    // Completes the request now, or marks it pending and hands it to the completion thread.
+    NTSTATUS Complete(IRP* irp, NTSTATUS status, uintptr_t information = 0);
+    // In the asynchronous mode, sets the request's result and queues its completion: true.
+    bool Defer(IRP* irp, NTSTATUS status, uintptr_t information);
+    void RunDeferredCompletions();
 
     UsbBackend& backend_;
     DEVICE_OBJECT device_{};
@@ -90,6 +104,14 @@ class UsbBus {
     uint32_t maximumTransferSize_ = UINT32_MAX;
     std::vector<BusFault> faults_;
     int pendingTransfers_ = 0;
+
+    bool asynchronous_ = false;
+    bool stopping_ = false;
+    uint32_t maxDelayMicroseconds_ = 0;
+    std::mt19937_64 random_;
+    std::multimap<std::chrono::steady_clock::time_point, IRP*> deferred_;
+    std::condition_variable deferredWake_;
+    std::thread completer_;
 };
 
 }  // namespace bayercam

@@ -31,6 +31,10 @@ SimCamera::~SimCamera() {
 USBD_STATUS SimCamera::ControlTransfer(const USB_SETUP_PACKET& setup, uint8_t* data,
                                        uint32_t* transferred) {
     *transferred = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (unplugged_) return USBD_STATUS_DEVICE_GONE;
+    }
     if (setup.bmRequestType != 0x80 || setup.bRequest != USB_REQUEST_GET_DESCRIPTOR) {
         return USBD_STATUS_STALL_PID;
     }
@@ -49,6 +53,7 @@ USBD_STATUS SimCamera::ControlTransfer(const USB_SETUP_PACKET& setup, uint8_t* d
 
 USBD_STATUS SimCamera::SetConfiguration(uint8_t value) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (unplugged_) return USBD_STATUS_DEVICE_GONE;
     if (options_.failSetConfiguration) return USBD_STATUS_STALL_PID;
     if (value != 0 && value != options_.configurationValue) return USBD_STATUS_STALL_PID;
     // A configuration change ends every transfer of the previous one.
@@ -70,7 +75,7 @@ bool SimCamera::KnownEndpoint(uint8_t endpoint) const {
 
 USBD_STATUS SimCamera::Submit(UsbTransfer* transfer) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (stopping_) return USBD_STATUS_DEVICE_GONE;
+    if (stopping_ || unplugged_) return USBD_STATUS_DEVICE_GONE;
     if (configuration_ == 0 || !KnownEndpoint(transfer->endpoint)) {
         return USBD_STATUS_INVALID_PIPE_HANDLE;
     }
@@ -139,6 +144,7 @@ void SimCamera::CancelAllLocked(USBD_STATUS status) {
 
 USBD_STATUS SimCamera::ClearHalt(uint8_t endpoint) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (unplugged_) return USBD_STATUS_DEVICE_GONE;
     if (!KnownEndpoint(endpoint)) return USBD_STATUS_STALL_PID;
     halted_.erase(endpoint);
     ++haltsCleared_[endpoint];
@@ -154,6 +160,7 @@ uint32_t SimCamera::PortStatus() {
 NTSTATUS SimCamera::ResetPort() {
     std::lock_guard<std::mutex> guard(lock_);
     ++portResets_;
+    if (unplugged_) return STATUS_DEVICE_NOT_CONNECTED;
     if (NT_SUCCESS(options_.resetPortStatus) && (portStatus_ & USBD_PORT_CONNECTED)) {
         portStatus_ |= USBD_PORT_ENABLED;
     }
@@ -216,6 +223,14 @@ void SimCamera::AddFault(const SimFault& fault) {
 void SimCamera::SetPortStatus(uint32_t status) {
     std::lock_guard<std::mutex> guard(lock_);
     portStatus_ = status;
+}
+
+void SimCamera::Unplug() {
+    std::lock_guard<std::mutex> guard(lock_);
+    unplugged_ = true;
+    portStatus_ = 0;
+    CancelAllLocked(USBD_STATUS_DEVICE_GONE);
+    WakeLocked();
 }
 
 int SimCamera::PortResets() const {

@@ -86,6 +86,9 @@ class SimCamera : public UsbBackend {
     // ---- Test controls and observations ----
     void AddFault(const SimFault& fault);
     void SetPortStatus(uint32_t status);
+    // Pulls the cable: every pending transfer completes with a device-gone status, later
+    // requests fail at once, and the port reports nothing connected.
+    void Unplug();
     int PortResets() const;
     int HaltsCleared(uint8_t endpoint) const;
     uint8_t Configuration() const;
@@ -126,6 +129,7 @@ class SimCamera : public UsbBackend {
     std::condition_variable wake_;
     uint64_t wakeups_ = 0;  // counts WakeLocked calls, so that none is missed
     bool stopping_ = false;
+    bool unplugged_ = false;
     uint8_t configuration_ = 0;
     uint32_t portStatus_;
     int portResets_ = 0;

@@ -1,12 +1,13 @@
 #include "stream/filter_automation.h"
 
+#include "props/control_property_set.h"
+
 namespace bayercam {
 
-// No property set yet: the vendor control set takes its place here.
 const KSAUTOMATION_TABLE FilterAutomationTable = {
-    0,                        // PropertySetsCount
+    1,                        // PropertySetsCount
     sizeof(KSPROPERTY_ITEM),  // PropertyItemSize
-    nullptr,                  // PropertySets
+    &ControlPropertySet,      // PropertySets
     0,                        // MethodSetsCount
     0,                        // MethodItemSize
     nullptr,                  // MethodSets

@@ -1,12 +1,12 @@
 // bayercam convert IN.pgm OUT.(png|bgra) [--set NAME=VALUE ...]: one raw frame through the
-// processing a live capture applies, from the stream's settings plus overrides.
+// processing a live capture applies, from the camera's saved settings plus overrides.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,35 +14,39 @@
 #include "imaging/image_processor.h"
 #include "imaging/pgm.h"
 #include "platform/pool.h"
+#include "platform/registry.h"
+#include "props/image_settings.h"
+#include "settings/settings_store.h"
 #include "tools/command.h"
+#include "tools/control_properties.h"
+#include "tools/device_session.h"
 #include "tools/png_writer.h"
 
 namespace bayercam::tool {
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-// An image setting that --set may override, with the clamp the property set applies to it.
-struct Setting {
+// An override by property name: a pipeline setting, clamped as the property set clamps it, or a
+// flip.
+struct Override {
     const char* name;
-    AtomicInt32 CameraDevice::*field;
-    bool clamped;
-    int32_t min;
-    int32_t max;
+    std::optional<ImageSetting> setting;
+    AtomicInt32 CameraDevice::*flip;
+    int32_t value;
 };
 
-constexpr Setting kSettings[] = {
-    {"ColorEnable", &CameraDevice::colorEnable, false, 0, 0},
-    {"WhiteBalance", &CameraDevice::whiteBalance, false, 0, 0},
-    {"RedGain", &CameraDevice::redGain, true, 1, 512},
-    {"GreenGain", &CameraDevice::greenGain, true, 1, 512},
-    {"BlueGain", &CameraDevice::blueGain, true, 1, 512},
-    {"Brightness", &CameraDevice::brightness, true, 0, 510},
-    {"Contrast", &CameraDevice::contrast, true, 0, 20},
-    {"Saturation", &CameraDevice::saturation, true, 0, 20},
-    {"Hue", &CameraDevice::hue, true, 0, 359},
-    {"ColorCorrection", &CameraDevice::colorCorrection, false, 0, 0},
+constexpr Override kOverrides[] = {
+    {"ColorEnable", ImageSetting::ColorEnable, nullptr, 0},
+    {"WhiteBalance", ImageSetting::WhiteBalance, nullptr, 0},
+    {"RedGain", ImageSetting::RedGain, nullptr, 0},
+    {"GreenGain", ImageSetting::GreenGain, nullptr, 0},
+    {"BlueGain", ImageSetting::BlueGain, nullptr, 0},
+    {"ColorCorrection", ImageSetting::ColorCorrection, nullptr, 0},
+    {"Brightness", ImageSetting::Brightness, nullptr, 0},
+    {"Contrast", ImageSetting::Contrast, nullptr, 0},
+    {"Saturation", ImageSetting::Saturation, nullptr, 0},
+    {"Hue", ImageSetting::Hue, nullptr, 0},
+    {"FlipH", std::nullopt, &CameraDevice::flipH, 0},
+    {"FlipV", std::nullopt, &CameraDevice::flipV, 0},
 };
 
 bool SameName(const std::string& a, const char* b) {
@@ -52,65 +56,40 @@ bool SameName(const std::string& a, const char* b) {
            });
 }
 
-struct Override {
-    const Setting* setting;
-    int32_t value;
-};
-
-// NAME=VALUE with a known name and a 32-bit decimal value.
+// NAME=VALUE with a pipeline property's name and one 32-bit value.
 bool ParseOverride(const std::string& text, Override* out, std::string* error) {
-    const size_t equals = text.find('=');
-    if (equals == std::string::npos) {
-        *error = "--set " + text + ": expected NAME=VALUE";
-        return false;
+    const ControlProperty* property = nullptr;
+    std::vector<int32_t> values;
+    if (!ParseAssignment(text, &property, &values, error)) return false;
+    for (const Override& o : kOverrides) {
+        if (std::strcmp(o.name, property->name) != 0) continue;
+        *out = o;
+        out->value = values.front();
+        return true;
     }
-    const std::string name = text.substr(0, equals);
-    const std::string value = text.substr(equals + 1);
-    const Setting* setting = nullptr;
-    for (const Setting& s : kSettings) {
-        if (SameName(name, s.name)) setting = &s;
-    }
-    if (!setting) {
-        *error = "--set " + text + ": unknown setting '" + name + "'";
-        return false;
-    }
-    int32_t parsed = 0;
-    const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), parsed);
-    if (value.empty() || status != std::errc() || end != value.data() + value.size()) {
-        *error = "--set " + text + ": value is not a 32-bit integer";
-        return false;
-    }
-    *out = {setting, parsed};
-    return true;
+    *error = "'" + text + "': " + property->name + " does not change the colour pipeline";
+    return false;
 }
 
-// The settings a stream starts from: for now those of a freshly initialised camera. Saved
-// settings are loaded here once the settings store exists.
-void LoadStartingSettings(CameraDevice* device) {
-    device->pipelineMode = 2;
-    device->colorEnable = 1;
-    device->whiteBalance = 0;
-    device->redGain = 128;
-    device->greenGain = 128;
-    device->blueGain = 128;
-    device->colorCorrection = 1;
-    device->brightness = 255;
-    device->contrast = 10;
-    device->saturation = 10;
-    device->hue = 0;
-    device->flipH = 0;
-    device->flipV = 0;
-    device->roiX = 0;
-    device->roiY = 0;
-    device->roiW = kSensorWidth;
-    device->roiH = kSensorHeight;
-    device->outputWidth = kSensorWidth & ~7;
-    device->outputHeight = kSensorHeight;
+// The settings a stream of this camera would start from: its saved ones, else the defaults.
+void LoadStartingSettings(const GlobalOptions& global, CameraDevice* device) {
+    UseSettingsDir(global);
+    DEVICE_OBJECT instance{};
+    SettingArray values = DefaultSettings();
+    if (NT_SUCCESS(RegistryRegisterDevice(&instance, SettingsInstanceId(global)))) {
+        ReadSavedSettings(&instance, &values);
+        RegistryUnregisterDevice(&instance);
+    }
+    device->defaultPipelineMode = 2;
+    RefreshPipelineMode(device);
+    ApplyStreamSettings(device, values);
 }
 
 void ApplyOverride(CameraDevice* device, const Override& o) {
-    const Setting& s = *o.setting;
-    (device->*s.field) = s.clamped ? std::clamp(o.value, s.min, s.max) : o.value;
+    if (o.setting)
+        StoreImageSetting(device, *o.setting, o.value);
+    else
+        (device->*o.flip).store(o.value);
 }
 
 // The client's frame: bottom-up rows unless flipped vertically, mirrored when flipped
@@ -183,7 +162,7 @@ struct ConvertOptions {
     std::vector<std::string> overrides;
 };
 
-int RunConvert(const ConvertOptions& options) {
+int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
     const bool png = EndsWith(options.output, ".png");
     if (!png && !EndsWith(options.output, ".bgra")) {
         std::fprintf(stderr, "bayercam convert: %s: output must end in .png or .bgra\n",
@@ -195,7 +174,7 @@ int RunConvert(const ConvertOptions& options) {
         Override o{};
         std::string error;
         if (!ParseOverride(text, &o, &error)) {
-            std::fprintf(stderr, "bayercam convert: %s\n", error.c_str());
+            std::fprintf(stderr, "bayercam convert: --set %s\n", error.c_str());
             return kExitUsage;
         }
         overrides.push_back(o);
@@ -219,7 +198,7 @@ int RunConvert(const ConvertOptions& options) {
         std::fprintf(stderr, "bayercam convert: out of memory\n");
         return kExitFailure;
     }
-    LoadStartingSettings(device);
+    LoadStartingSettings(global, device);
     for (const Override& o : overrides) ApplyOverride(device, o);
     std::vector<uint8_t> image;
     const bool converted = ConvertFrame(device, raw, &image);
@@ -239,7 +218,7 @@ int RunConvert(const ConvertOptions& options) {
     return written ? 0 : kExitFailure;
 }
 
-void SetupConvert(CLI::App& app, const GlobalOptions&, int& exitCode) {
+void SetupConvert(CLI::App& app, const GlobalOptions& global, int& exitCode) {
     auto options = std::make_shared<ConvertOptions>();
     CLI::App* command = app.add_subcommand(
         "convert", "Run one raw 8-bit PGM frame through the colour pipeline into PNG or BGRA");
@@ -252,7 +231,7 @@ void SetupConvert(CLI::App& app, const GlobalOptions&, int& exitCode) {
         ->add_option("--set", options->overrides,
                      "Override a setting by property name, e.g. --set Hue=90 (repeatable)")
         ->type_name("NAME=VALUE");
-    command->callback([options, &exitCode] { exitCode = RunConvert(*options); });
+    command->callback([&global, options, &exitCode] { exitCode = RunConvert(global, *options); });
 }
 
 }  // namespace

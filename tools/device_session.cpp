@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/registry.h"
 #include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
 
@@ -12,6 +13,25 @@ namespace {
 constexpr uint64_t kSimSceneSeed = 1;
 
 }  // namespace
+
+std::string SettingsInstanceId(const GlobalOptions& global) {
+    std::string id;
+    if (!global.sim && !global.usbDevice.empty())
+        id = "usb-" + global.usbDevice;
+    else if (!global.sim && !global.usbPath.empty())
+        id = "usb-path-" + global.usbPath;
+    else
+        return "sim";
+    // One folder name: no separators.
+    for (char& c : id) {
+        if (c == ':' || c == '/' || c == '\\' || c < 0x21 || c > 0x7E) c = '-';
+    }
+    return id;
+}
+
+void UseSettingsDir(const GlobalOptions& global) {
+    RegistrySetSettingsRoot(global.settingsDir);
+}
 
 std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
                                                    std::string* error) {
@@ -38,11 +58,21 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
             return nullptr;
         }
     }
+    // The device's settings are loaded when it starts, from the folder bound to its bus here.
+    UseSettingsDir(global);
     UsbmonPcapWriter* trace = session->trace_.get();
-    auto watch = [trace](UsbBus& bus) {
-        if (trace) bus.Recorder().SetSink([trace](const BusRecord& record) { trace->Write(record); });
+    std::string instance = SettingsInstanceId(global);
+    NTSTATUS bindStatus = STATUS_SUCCESS;
+    auto watch = [trace, &instance, &bindStatus](UsbBus& bus) {
+        bindStatus = RegistryRegisterDevice(bus.PhysicalDevice(), instance);
+        if (trace)
+            bus.Recorder().SetSink([trace](const BusRecord& record) { trace->Write(record); });
     };
     client::Status status = client::Camera::Open(std::move(simulated), &session->camera_, watch);
+    if (!NT_SUCCESS(bindStatus)) {
+        *error = std::string("the settings folder name is not usable: ") + NtStatusName(bindStatus);
+        return nullptr;
+    }
     if (!status.ok()) {
         *error = status.message;
         return nullptr;
@@ -54,6 +84,7 @@ DeviceSession::~DeviceSession() {
     // The image side hangs on the simulated camera: it goes once the device is gone, before the
     // camera does.
     if (camera_) camera_->Remove();
+    if (camera_) RegistryUnregisterDevice(camera_->Bus().PhysicalDevice());
     imageStream_.reset();
     camera_.reset();
     if (trace_ && !trace_->Close()) {

@@ -19,6 +19,13 @@ class SimImageStream;
 
 namespace bayercam::tool {
 
+// The instance folder of the camera's settings below the settings root: "sim" for the simulated
+// camera and when no real camera is named, else one per --usb or --usb-path choice.
+std::string SettingsInstanceId(const GlobalOptions& global);
+
+// Points the settings store at --settings-dir (or its default).
+void UseSettingsDir(const GlobalOptions& global);
+
 class DeviceSession {
   public:
     // Null with `*error` set when no camera can be opened (the device's start status is not

@@ -1,0 +1,12 @@
+#include "props/property_request.h"
+
+#include "platform/ks_filter.h"
+
+namespace bayercam {
+
+CameraDevice* RequestDevice(IRP* irp) {
+    if (!irp) return nullptr;
+    return GetCameraDevice(KsGetDevice(KsGetFilterFromIrp(irp)));
+}
+
+}  // namespace bayercam

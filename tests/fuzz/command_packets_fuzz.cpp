@@ -1,0 +1,57 @@
+// Arbitrary packets on the simulated camera's command endpoint: each input is a run of packets,
+// one length byte then that many bytes, sent one after another as the bus would deliver them.
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "fuzz/fuzz_target.h"
+#include "simcam/image_stream.h"
+#include "simcam/scene.h"
+#include "simcam/sim_camera.h"
+
+namespace {
+
+struct Waiter {
+    std::mutex lock;
+    std::condition_variable done;
+    bool complete = false;
+};
+
+void Completed(bayercam::UsbTransfer* transfer) {
+    auto* waiter = static_cast<Waiter*>(transfer->context);
+    std::lock_guard<std::mutex> guard(waiter->lock);
+    waiter->complete = true;
+    waiter->done.notify_all();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace bayercam;
+    sim::SimCamera camera;
+    std::string error;
+    sim::SimImageStream images(camera, sim::MakeScene("chart", 1, &error), 0);
+    camera.SetConfiguration(1);
+    size_t offset = 0;
+    while (offset < size) {
+        size_t declared = data[offset++];
+        size_t length = std::min(declared, size - offset);
+        // Exactly the packet's size, so that reading past it lands in a sanitizer redzone.
+        std::unique_ptr<uint8_t[]> packet(new uint8_t[length]);
+        if (length > 0) std::memcpy(packet.get(), data + offset, length);
+        offset += length;
+        Waiter waiter;
+        UsbTransfer transfer{};
+        transfer.endpoint = sim::kCommandEndpoint;
+        transfer.buffer = packet.get();
+        transfer.length = static_cast<uint32_t>(length);
+        transfer.complete = &Completed;
+        transfer.context = &waiter;
+        if (!USBD_SUCCESS(camera.Submit(&transfer))) continue;
+        std::unique_lock<std::mutex> guard(waiter.lock);
+        waiter.done.wait(guard, [&] { return waiter.complete; });
+    }
+    return 0;
+}

@@ -1,0 +1,104 @@
+// The cable pulled at every step of a camera's life: during start, in the middle of register
+// traffic, during a frame read and during stop. Nothing may hang, every pending request must
+// complete with an error, and everything must be freed once the device is removed.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "platform/pool.h"
+#include "robustness/bounded_run.h"
+#include "robustness/device_scenario.h"
+#include "simcam/image_stream.h"
+#include "simcam/scene.h"
+#include "usb/frame_read.h"
+#include "usb/frame_timeout.h"
+
+namespace bayercam::testing {
+namespace {
+
+class SurpriseRemovalTest : public ::testing::Test {
+  protected:
+    void SetUp() override { live_ = pool::LiveAllocations(); }
+    void TearDown() override {
+        pool::Reset();
+        EXPECT_EQ(pool::LiveAllocations(), live_);
+    }
+    SettingsFolder folder_;
+    int64_t live_ = 0;
+};
+
+// Arms an unplug at the moment the n-th request reaches the bus.
+std::function<void(SimDevice&)> UnplugAtRequest(uint64_t n, std::atomic<uint64_t>* seen) {
+    return [n, seen](SimDevice& sim) {
+        sim.bus.Recorder().SetSink([n, seen, &sim](const BusRecord& record) {
+            if (record.completed) return;
+            if (seen->fetch_add(1) + 1 == n) sim.camera.Unplug();
+        });
+    };
+}
+
+TEST_F(SurpriseRemovalTest, UnplugAtEveryRequest) {
+    std::atomic<uint64_t> requests{0};
+    ScenarioOutcome clean;
+    RunBounded("counting run", [&] {
+        ScenarioOptions options;
+        options.arm = UnplugAtRequest(0, &requests);
+        clean = RunScenario(options);
+    });
+    ASSERT_EQ(clean.framesGood, 2);
+    uint64_t total = requests.load();
+    ASSERT_GT(total, 0u);
+    for (uint64_t n = 1; n <= total; ++n) {
+        std::atomic<uint64_t> seen{0};
+        ScenarioOutcome outcome;
+        RunBounded("unplug at request " + std::to_string(n), [&] {
+            ScenarioOptions options;
+            options.arm = UnplugAtRequest(n, &seen);
+            outcome = RunScenario(options);
+        });
+        // Once the camera is gone no frame can be good.
+        EXPECT_EQ(outcome.framesGood + outcome.framesFailed,
+                  NT_SUCCESS(outcome.startStatus) ? 2 : 0);
+        pool::Reset();
+        ASSERT_EQ(pool::LiveAllocations(), live_) << "unplug at request " << n;
+    }
+    std::printf("[ figures ] unplug runs: %llu\n", static_cast<unsigned long long>(total));
+}
+
+// A reader waiting for a frame that never comes is woken by the unplug with a failed read, and
+// every one of its requests has completed with an error.
+TEST_F(SurpriseRemovalTest, WaitingReaderIsWokenByUnplug) {
+    RunBounded("waiting reader", [&] {
+        SimDevice sim;
+        sim.AddAndStart();
+        std::string error;
+        sim::SimImageStream images(sim.camera, sim::MakeScene("chart", 1, &error), 0.0);
+        images.AddFault({1, sim::SimFrameFaultAction::Silent});
+        sim.device()->rawFrameBytes.store(sim::kFrameBytes);
+        sim.bus.Recorder().Clear();
+        std::vector<uint8_t> frame(sim::kFrameBytes);
+        bool ok = true;
+        bool returned = true;
+        std::thread reader([&] { returned = ReadFrame(sim.device(), frame.data(), &ok); });
+        // Unplug once the read's chunk requests are all out on the image endpoint.
+        while (sim.bus.PendingTransfers() < 2) std::this_thread::yield();
+        sim.camera.Unplug();
+        reader.join();
+        EXPECT_FALSE(ok);
+        EXPECT_FALSE(returned);
+        for (const BusRecord& record : sim.Records(BusRequestKind::BulkOrInterrupt)) {
+            if (record.endpoint != sim::kImageEndpoint) continue;
+            EXPECT_TRUE(record.completed);
+            EXPECT_FALSE(NT_SUCCESS(record.ntStatus)) << "request " << record.id;
+        }
+        EXPECT_EQ(sim.bus.PendingTransfers(), 0);
+        EXPECT_EQ(sim.camera.PortStatus(), 0u);
+        sim.Stop();
+        sim.Remove();
+    });
+}
+
+}  // namespace
+}  // namespace bayercam::testing

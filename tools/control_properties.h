@@ -1,0 +1,64 @@
+// What the property commands (props, get, set, reinit) and the stream commands share: finding a
+// control property by name or id, parsing the values a set takes, and sending get and set
+// requests through an open capture filter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bayercam/client.h"
+#include "props/control_property_set.h"
+#include "tools/command.h"
+#include "tools/device_session.h"
+
+namespace bayercam::tool {
+
+// A property by its name (any case) or decimal id; null when there is none.
+const ControlProperty* FindControlProperty(const std::string& nameOrId);
+
+// The ids that report a property's minimum, maximum and default, where the set has them.
+struct ControlRange {
+    uint32_t minimum;
+    uint32_t maximum;
+    uint32_t byDefault;
+};
+std::optional<ControlRange> RangeOf(const ControlProperty& property);
+
+// "NAME=VALUE": the property and the values its set takes, comma-separated: one for most; address
+// and value for SensorRegisterWrite; X,Y,W,H for RegionOfInterest; up to 63 bytes for RawCommand.
+// Integers are decimal or 0x-hexadecimal. False with `*error` set.
+bool ParseAssignment(const std::string& text, const ControlProperty** property,
+                     std::vector<int32_t>* values, std::string* error);
+
+// Reads a property. `*value` is the answer (the byte read for MemoryByte).
+client::Status GetControl(const client::Filter& filter, const ControlProperty& property,
+                          int32_t* value);
+// Writes a property with values as ParseAssignment gives them.
+client::Status SetControl(const client::Filter& filter, const ControlProperty& property,
+                          const std::vector<int32_t>& values);
+
+// A failed request in words: refusals of a direction the property lacks are named as such.
+std::string DescribeFailure(const ControlProperty& property, bool set,
+                            const client::Status& status);
+
+// The camera the global options choose, started, with its capture filter open.
+class ControlSession {
+  public:
+    // Null with `*error` set when the camera cannot be opened or started.
+    static std::unique_ptr<ControlSession> Open(const GlobalOptions& global, std::string* error);
+    const client::Filter& Filter() const { return filter_; }
+    DeviceSession& Device() { return *device_; }
+
+  private:
+    ControlSession() = default;
+    std::unique_ptr<DeviceSession> device_;
+    client::Filter filter_;  // closes (and saves the settings) before the device goes
+};
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+}  // namespace bayercam::tool
