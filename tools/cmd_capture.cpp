@@ -14,9 +14,8 @@
 #include <thread>
 
 #include "bayercam/video_stream.h"
-#include "tools/device_session.h"
+#include "tools/control_properties.h"
 #include "tools/frame_writer.h"
-#include "tools/stream_settings.h"
 
 namespace bayercam::tool {
 namespace {
@@ -125,8 +124,26 @@ bool MakeDirectory(const std::string& path, std::string* error) {
 }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "bayercam: %s\n", message.c_str());
-    return 1;
+    std::fprintf(stderr, "bayercam capture: %s\n", message.c_str());
+    return kExitFailure;
+}
+
+// The settings asked for, as property requests on the filter before the pin exists; they reach
+// the settings store with the filter's close, as any property change does.
+bool ApplySettings(const client::Filter& filter, const CaptureOptions& options, std::string* error) {
+    std::vector<std::string> assignments = options.settings;
+    if (!options.roi.empty()) assignments.push_back("RegionOfInterest=" + options.roi);
+    for (const std::string& text : assignments) {
+        const ControlProperty* property = nullptr;
+        std::vector<int32_t> values;
+        if (!ParseAssignment(text, &property, &values, error)) return false;
+        client::Status status = SetControl(filter, *property, values);
+        if (!status.ok()) {
+            *error = DescribeFailure(*property, true, status);
+            return false;
+        }
+    }
+    return true;
 }
 
 // No frame for this long means the camera has stopped delivering.
@@ -144,20 +161,12 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         output.directory = options.output;
     }
 
-    std::unique_ptr<DeviceSession> session = DeviceSession::Open(global, &error);
+    std::unique_ptr<ControlSession> session = ControlSession::Open(global, &error);
     if (!session) return Fail(error);
-    if (!NT_SUCCESS(session->StartStatus()))
-        return Fail(std::string("the camera did not start: ") + NtStatusName(session->StartStatus()));
-    CameraDevice* camera = session->Camera();
-    for (const std::string& assignment : options.settings)
-        if (!ApplySetting(camera, assignment, &error)) return Fail(error);
-    if (!options.roi.empty() && !ApplyRoi(camera, options.roi, &error)) return Fail(error);
-
-    client::Filter filter;
-    client::Status status = session->Client().OpenFilter(&filter);
-    if (!status.ok()) return Fail(status.message);
+    const client::Filter& filter = session->Filter();
+    if (!ApplySettings(filter, options, &error)) return Fail(error);
     client::VideoStream stream;
-    status = stream.Open(filter, {.frames = kClientFrames,
+    client::Status status = stream.Open(filter, {.frames = kClientFrames,
                                   .rawFrames = output.format == FrameFileFormat::Raw});
     if (!status.ok()) return Fail(status.message);
     const KS_BITMAPINFOHEADER& bitmap = stream.Format().VideoInfoHeader.bmiHeader;
@@ -168,7 +177,7 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
 
     std::FILE* report = output.directory.empty() ? stderr : stdout;
     const bool progress = !global.quiet && isatty(STDERR_FILENO);
-    const uint32_t stallLimit = StallLimitMs(camera);
+    const uint32_t stallLimit = StallLimitMs(session->Device().Camera());
     Tally tally;
     int exitCode = 0;
     {
@@ -224,9 +233,8 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         PrintSummary(report, tally, writer.written(), CpuSeconds() - cpuStart);
     }
     if (interrupted.load() && exitCode == 0) exitCode = 130;
-    // The pin closes, then the filter, whose close saves the settings; then the device goes.
-    stream.Close();
-    filter.Close();
+    // The pin closes here; the session then closes the filter, which saves the settings, and
+    // removes the camera.
     return exitCode;
 }
 

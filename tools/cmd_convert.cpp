@@ -1,5 +1,6 @@
-// bayercam convert IN.pgm OUT.(png|bgra) [--set NAME=VALUE ...]: one raw frame through the
-// processing a live capture applies, from the camera's saved settings plus overrides.
+// bayercam convert IN.pgm OUT.(png|bgra) [--roi X,Y,W,H] [--set NAME=VALUE ...]: one raw frame
+// through the processing a live capture applies, from the camera's saved settings plus
+// overrides: the file a capture of that frame would have written.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -12,11 +13,14 @@
 
 #include "core/camera_device.h"
 #include "imaging/image_processor.h"
+#include "camera/camera_geometry.h"
 #include "imaging/pgm.h"
 #include "platform/pool.h"
 #include "platform/registry.h"
 #include "props/image_settings.h"
 #include "settings/settings_store.h"
+#include "stream/frame_copy.h"
+#include "stream/region_conversion.h"
 #include "tools/command.h"
 #include "tools/control_properties.h"
 #include "tools/device_session.h"
@@ -92,49 +96,34 @@ void ApplyOverride(CameraDevice* device, const Override& o) {
         (device->*o.flip).store(o.value);
 }
 
-// The client's frame: bottom-up rows unless flipped vertically, mirrored when flipped
-// horizontally, outputWidth pixels of each region row.
-std::vector<uint8_t> ClientFrame(const CameraDevice* device, const uint8_t* image) {
-    const int32_t width = device->outputWidth;
-    const int32_t rows = device->outputHeight;
-    const int32_t sourcePitch = device->roiW * 4;
-    std::vector<uint8_t> frame(static_cast<size_t>(width) * rows * 4);
-    for (int32_t row = 0; row < rows; ++row) {
-        const int32_t sourceRow = device->flipV != 0 ? row : device->roiH - 1 - row;
-        const uint8_t* source = image + static_cast<size_t>(sourceRow) * sourcePitch;
-        uint8_t* destination = frame.data() + static_cast<size_t>(row) * width * 4;
-        for (int32_t i = 0; i < width; ++i) {
-            const int32_t from = device->flipH != 0 ? width - 1 - i : i;
-            std::memcpy(destination + 4 * i, source + 4 * from, 4);
-        }
-    }
-    return frame;
-}
-
-// As a stream opens and starts: the processor from the device's settings, sized for the region
-// of interest, then the conversion the capture path chooses by the colour switch. False when
-// memory runs out.
-bool ConvertFrame(CameraDevice* device, const PgmImage& raw, std::vector<uint8_t>* image) {
+// What a capture of this raw frame delivers: the region converted as the stream converts it,
+// then copied into a client frame of the format the pin offers (bottom-up unless flipped
+// vertically, mirrored when flipped horizontally). Empty when memory runs out.
+std::vector<uint8_t> ClientFrame(CameraDevice* device, const PgmImage& raw) {
     ImageProcessor* processor = CreateImageProcessor(device);
-    if (!processor) return false;
-    const auto width = static_cast<uint32_t>(device->roiW.load());
-    const auto height = static_cast<uint32_t>(device->roiH.load());
-    SetFrameSize(processor, width, height);
+    if (!processor) return {};
+    const int32_t width = device->roiW.load();
+    const int32_t height = device->roiH.load();
+    SetFrameSize(processor, uint32_t(width), uint32_t(height));
     AllocateWorkBuffer(processor);
-    const bool ready = processor->workBuffer != nullptr;
-    if (ready) {
-        image->assign(size_t{width} * height * 4, 0);
-        processor->outputBuffer = image->data();
-        const uint32_t step = raw.width;
-        const uint32_t offset = device->roiY * step + device->roiX;
-        if (processor->colorEnable.load() == 1) {
-            ConvertColorFrame(processor, raw.pixels.data(), offset, step);
-        } else {
-            ConvertGrayFrame(processor, raw.pixels.data(), offset, step);
-        }
+    std::vector<uint8_t> frame;
+    if (processor->workBuffer) {
+        std::vector<uint8_t> image(size_t(width) * height * 4);
+        processor->outputBuffer = image.data();
+        ConvertRegion(processor, raw.pixels.data(),
+                      RoiStart(0, int32_t(raw.width), device->roiX.load(), device->roiY.load()),
+                      raw.width);
+        const int32_t outputWidth = device->outputWidth.load();
+        const int32_t outputHeight = device->outputHeight.load();
+        FrameCopy copy{width,        height,
+                       outputWidth,  outputHeight,
+                       FramePitch(0, outputWidth), ReadFlipH(device) != 0,
+                       ReadFlipV(device) != 0};
+        frame.resize(size_t(copy.pitch) * outputHeight);
+        CopyImageToFrame(copy, image.data(), frame.data(), uint32_t(frame.size()));
     }
     FreeImageProcessor(processor);
-    return ready;
+    return frame;
 }
 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
@@ -160,7 +149,21 @@ struct ConvertOptions {
     std::string input;
     std::string output;
     std::vector<std::string> overrides;
+    std::string roi;
 };
+
+// "X,Y,W,H", aligned and bounded as the camera's region of interest is.
+bool ApplyRoi(CameraDevice* device, const std::string& text, std::string* error) {
+    const ControlProperty* property = nullptr;
+    std::vector<int32_t> values;
+    if (!ParseAssignment("RegionOfInterest=" + text, &property, &values, error)) return false;
+    if (values.size() != 4) {
+        *error = "--roi " + text + ": expected X,Y,W,H";
+        return false;
+    }
+    SetGeometry(device, values[0], values[1], values[2], values[3]);
+    return true;
+}
 
 int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
     const bool png = EndsWith(options.output, ".png");
@@ -200,15 +203,25 @@ int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
     }
     LoadStartingSettings(global, device);
     for (const Override& o : overrides) ApplyOverride(device, o);
-    std::vector<uint8_t> image;
-    const bool converted = ConvertFrame(device, raw, &image);
+    if (!options.roi.empty() && !ApplyRoi(device, options.roi, &error)) {
+        std::fprintf(stderr, "bayercam convert: %s\n", error.c_str());
+        PoolDelete(device);
+        return kExitUsage;
+    }
+    const int32_t width = device->outputWidth.load();
+    const int32_t height = device->outputHeight.load();
+    const std::vector<uint8_t> frame = width > 0 ? ClientFrame(device, raw) : std::vector<uint8_t>{};
     bool written = false;
-    if (!converted) {
+    if (width <= 0) {
+        std::fprintf(stderr, "bayercam convert: the region is narrower than 8 pixels\n");
+    } else if (frame.empty()) {
         std::fprintf(stderr, "bayercam convert: out of memory\n");
     } else {
-        written = png ? WritePngBgra(options.output, image.data(), device->outputWidth,
-                                     device->outputHeight, device->roiW * 4, &error)
-                      : WriteBytes(options.output, ClientFrame(device, image.data()), &error);
+        // As a capture writes it: the bottom-up frame from its last row, so it shows upright.
+        const ptrdiff_t pitch = ptrdiff_t(width) * 4;
+        written = png ? WritePngBgra(options.output, frame.data() + (height - 1) * pitch,
+                                     uint32_t(width), uint32_t(height), -pitch, &error)
+                      : WriteBytes(options.output, frame, &error);
         if (!written) {
             std::fprintf(stderr, "bayercam convert: %s: %s\n", options.output.c_str(),
                          error.c_str());
@@ -225,8 +238,10 @@ void SetupConvert(CLI::App& app, const GlobalOptions& global, int& exitCode) {
     command->add_option("input", options->input, "Raw frame, binary PGM, 1360 x 1024")->required();
     command
         ->add_option("output", options->output,
-                     "OUT.png (upright image) or OUT.bgra (the client's frame, bottom-up)")
+                     "OUT.png (the picture as a capture writes it) or OUT.bgra (the client's "
+                     "frame, bottom-up)")
         ->required();
+    command->add_option("--roi", options->roi, "Region of interest X,Y,W,H (else the saved one)");
     command
         ->add_option("--set", options->overrides,
                      "Override a setting by property name, e.g. --set Hue=90 (repeatable)")
