@@ -1,8 +1,7 @@
 #include "camera/frame_timeout.h"
 
-#include <atomic>
-
 #include "core/camera_device.h"
+#include "usb/frame_timeout.h"
 
 namespace bayercam {
 namespace {
@@ -10,18 +9,12 @@ namespace {
 constexpr uint32_t kMinAcceptedTimeoutMs = 501;
 constexpr uint32_t kMaxLoadedTimeoutMs = 9999;
 
-std::atomic<uint32_t> frameWaitTime{kDefaultFrameTimeoutMs};
-
 void ApplyFrameTimeout(CameraDevice* device, uint32_t value) {
     device->timeout.store(static_cast<int32_t>(value));
-    frameWaitTime.store(value);
+    SetFrameTimeoutMs(value);
 }
 
 }  // namespace
-
-uint32_t FrameWaitTime() {
-    return frameWaitTime.load();
-}
 
 bool SetFrameTimeout(CameraDevice* device, uint32_t value) {
     if (value < kMinAcceptedTimeoutMs) return false;

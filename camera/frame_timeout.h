@@ -1,5 +1,6 @@
-// The frame-read time-out: each device keeps its own `timeout` setting, and one driver-wide wait
-// time, shared by all devices, bounds every raw-frame read. An accepted change writes both.
+// The acceptance rules of the frame-read time-out. Each device keeps its own `timeout` setting;
+// the driver-wide wait time (usb/frame_timeout.h) bounds every frame read. An accepted change
+// writes both; a refused one changes nothing.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +9,8 @@ namespace bayercam {
 
 struct CameraDevice;
 
-constexpr uint32_t kDefaultFrameTimeoutMs = 3000;
-
-// The driver-wide wait time in milliseconds (initially 3000), read atomically.
-uint32_t FrameWaitTime();
 // The property rule: a value above 500 is accepted, compared unsigned, so a negative value counts
-// as very large. Returns whether it was accepted; a refused value changes nothing.
+// as very large. Returns whether it was accepted.
 bool SetFrameTimeout(CameraDevice* device, uint32_t value);
 // The settings-load rule: only 501..9999 is accepted.
 bool LoadFrameTimeout(CameraDevice* device, uint32_t value);

@@ -6,15 +6,15 @@ namespace bayercam {
 namespace {
 
 // Written by the settings load and the property set while capture threads read it.
-std::atomic<int32_t> frameTimeoutMs{kDefaultFrameTimeoutMs};
+std::atomic<uint32_t> frameTimeoutMs{kDefaultFrameTimeoutMs};
 
 }  // namespace
 
-int32_t GetFrameTimeoutMs() {
+uint32_t GetFrameTimeoutMs() {
     return frameTimeoutMs.load();
 }
 
-void SetFrameTimeoutMs(int32_t milliseconds) {
+void SetFrameTimeoutMs(uint32_t milliseconds) {
     frameTimeoutMs.store(milliseconds);
 }
 

@@ -5,10 +5,12 @@
 
 namespace bayercam {
 
-constexpr int32_t kDefaultFrameTimeoutMs = 3000;
+constexpr uint32_t kDefaultFrameTimeoutMs = 3000;
 
-// Milliseconds a frame read waits for its chunk requests before it cancels them.
-int32_t GetFrameTimeoutMs();
-void SetFrameTimeoutMs(int32_t milliseconds);
+// Milliseconds a frame read waits for its chunk requests before it cancels them. Unsigned: the
+// property set accepts any value above 500 compared unsigned, so a "negative" one is a very long
+// wait, never a zero one.
+uint32_t GetFrameTimeoutMs();
+void SetFrameTimeoutMs(uint32_t milliseconds);
 
 }  // namespace bayercam

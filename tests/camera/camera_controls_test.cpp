@@ -7,9 +7,11 @@
 #include "camera/camera_controls.h"
 #include "camera/frame_timeout.h"
 #include "camera/start_capture.h"
+#include "imaging/image_processor.h"
 #include "platform/pool.h"
 #include "support/sim_device.h"
 #include "support/wire_log.h"
+#include "usb/frame_timeout.h"
 
 namespace bayercam {
 namespace {
@@ -214,24 +216,48 @@ TEST_F(CameraControlsTest, TimeoutRules) {
         {"load 9999", &LoadFrameTimeout, 9999, true},
         {"load 10000", &LoadFrameTimeout, 10000, false},
     };
-    ASSERT_EQ(FrameWaitTime(), kDefaultFrameTimeoutMs);
+    ASSERT_EQ(GetFrameTimeoutMs(), kDefaultFrameTimeoutMs);
     for (const Case& c : cases) {
         device()->timeout = 1234;
         ASSERT_TRUE(SetFrameTimeout(device(), 1234));
         EXPECT_EQ(c.set(device(), c.value), c.accepted) << c.name;
         uint32_t expected = c.accepted ? c.value : 1234;
         EXPECT_EQ(static_cast<uint32_t>(device()->timeout.load()), expected) << c.name;
-        EXPECT_EQ(FrameWaitTime(), expected) << c.name;
+        EXPECT_EQ(GetFrameTimeoutMs(), expected) << c.name;
     }
     // The wait time is shared by every device of the process: leave it as it was found.
     SetFrameTimeout(device(), kDefaultFrameTimeoutMs);
 }
 
-TEST_F(CameraControlsTest, WhiteBalanceSwitchIsStoredWithoutAStream) {
-    for (int32_t value : {1, 0, 7}) {
-        SetWhiteBalance(device(), value);
-        EXPECT_EQ(device()->whiteBalance, value);
+TEST_F(CameraControlsTest, WhiteBalanceSwitch) {
+    // Without a stream only the device's switch changes.
+    SetWhiteBalance(device(), 1);
+    EXPECT_EQ(device()->whiteBalance, 1);
+
+    // With one, the processor follows, and switching off keeps the gains it measured.
+    ImageProcessor* processor = CreateImageProcessor(device());
+    ASSERT_NE(processor, nullptr);
+    device()->imageProcessor = processor;
+    struct Step {
+        int32_t value;
+        int32_t red, green, blue;  // device gains afterwards
+    };
+    const Step steps[] = {{0, 150, 128, 90}, {5, 150, 128, 90}, {0, 200, 100, 60}};
+    for (const Step& step : steps) {
+        processor->redGain = step.red;  // what the automatic balance measured
+        processor->greenGain = step.green;
+        processor->blueGain = step.blue;
+        device()->redGain = device()->greenGain = device()->blueGain = 128;
+        SetWhiteBalance(device(), step.value);
+        EXPECT_EQ(device()->whiteBalance, step.value);
+        EXPECT_EQ(processor->whiteBalance, step.value);
+        bool copied = step.value == 0;
+        EXPECT_EQ(device()->redGain, copied ? step.red : 128) << step.value;
+        EXPECT_EQ(device()->greenGain, copied ? step.green : 128) << step.value;
+        EXPECT_EQ(device()->blueGain, copied ? step.blue : 128) << step.value;
     }
+    device()->imageProcessor = nullptr;
+    FreeImageProcessor(processor);
     EXPECT_TRUE(Wire().empty());
 }
 
