@@ -74,16 +74,6 @@ TEST_F(Buffers, TheConversionTakesBufferZeroFirstAndOnlyAFullOne) {
     }
 }
 
-TEST_F(Buffers, AFinishedReadMarksFullOrFree) {
-    for (bool ok : {true, false}) {
-        Set(State::Full, State::Free);
-        uint8_t* buffer = TakeBufferToFill(context_.get());
-        FinishFill(context_.get(), buffer, ok);
-        EXPECT_EQ(BufferState(context_.get(), 1), ok ? State::Full : State::Free);
-        EXPECT_EQ(BufferState(context_.get(), 0), State::Full);
-    }
-}
-
 TEST(CaptureBackoff, OnlyARunOfFailuresPausesAndThePauseIsBounded) {
     const int32_t expected[] = {0, 0, 1, 2, 4, 8, 16, 32, 50, 50};
     for (int32_t failures = 0; failures < 10; ++failures)
