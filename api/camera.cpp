@@ -50,6 +50,8 @@ CameraDevice* Camera::Record() const {
 }
 
 Status Camera::OpenFilter(Filter* filter) {
+    if (!device_)
+        return {STATUS_INVALID_DEVICE_STATE, "open the capture filter: the camera is removed"};
     return OpenFilterByReference(*device_, kCaptureFilterReference, filter);
 }
 
@@ -59,8 +61,7 @@ Status OpenFilterByReference(KSDEVICE& device, const char* reference, Filter* fi
         if (strcasecmp(factory->RefString, reference) == 0)
             return filter->Open(device, *factory->FilterDescriptor);
     }
-    return Failure(STATUS_OBJECT_NAME_NOT_FOUND,
-                   std::string("open filter \"") + reference + "\"");
+    return Failure(STATUS_OBJECT_NAME_NOT_FOUND, std::string("open filter \"") + reference + "\"");
 }
 
 }  // namespace bayercam::client

@@ -73,7 +73,7 @@ Status VideoStream::Next(uint32_t timeoutMs, Frame** frame) {
     for (;;) {
         Status status = pin_.WaitFrame(timeoutMs, frame);
         if (!status.ok()) return status;
-        if (!*frame) return status;
+        if (!*frame) return {STATUS_UNSUCCESSFUL, "wait for a frame: a frame of another pin"};
         if ((*frame)->Completion() != STATUS_SUCCESS) {
             idle_.push_back(*frame);  // given back unused by a stop
             continue;

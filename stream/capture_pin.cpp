@@ -37,10 +37,10 @@ const KSALLOCATOR_FRAMING_EX kPinFraming = {
         0,                              // MemoryFlags
         0,                              // BusFlags
         KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY | KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY,
-        2,                       // Frames
-        0,                       // FileAlignment
-        0,                       // MemoryTypeWeight
-        {0, 0xFFFFFFFF, 1},      // PhysicalRange
+        2,                            // Frames
+        0,                            // FileAlignment
+        0,                            // MemoryTypeWeight
+        {0, 0xFFFFFFFF, 1},           // PhysicalRange
         {{0x2000, 0x2000, 1}, 0, 0},  // FramingRange
     }},
 };
@@ -65,9 +65,7 @@ const KSPIN_DESCRIPTOR_EX CapturePinDescriptor = {
     {
         0, nullptr,  // Interfaces: the class driver's standard streaming interface
         0, nullptr,  // Mediums: the standard medium
-        1, kPinDataRanges,
-        KSPIN_DATAFLOW_OUT,
-        KSPIN_COMMUNICATION_BOTH,
+        1, kPinDataRanges, KSPIN_DATAFLOW_OUT, KSPIN_COMMUNICATION_BOTH,
         &PINNAME_VIDEO_CAPTURE,  // Category
         &PINNAME_VIDEO_CAPTURE,  // Name
         0, nullptr,              // ConstrainedDataRanges
@@ -102,7 +100,8 @@ NTSTATUS PinCreate(KSPIN* pin, IRP*) {
     pin->Context = capturePin;
 
     // The format was checked to carry exactly the 40-byte bitmap header the record holds.
-    const auto* format = reinterpret_cast<const KS_DATAFORMAT_VIDEOINFOHEADER*>(pin->ConnectionFormat);
+    const auto* format =
+        reinterpret_cast<const KS_DATAFORMAT_VIDEOINFOHEADER*>(pin->ConnectionFormat);
     std::memcpy(&capturePin->videoInfo, &format->VideoInfoHeader, sizeof capturePin->videoInfo);
     // Frames are laid out as the creation format says, not only after a format change.
     capturePin->outputPitch = static_cast<uint32_t>(capturePin->videoInfo.bmiHeader.biWidth) * 4;

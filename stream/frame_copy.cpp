@@ -20,8 +20,8 @@ int32_t CopyImageToFrame(const FrameCopy& copy, const uint8_t* source, uint8_t* 
     if (frameBytes < rowBytes || pitch < rowBytes) return 0;
     // The frame was sized when the pin was made; a later format may ask for more than it holds.
     const int64_t fitting = int64_t((frameBytes - rowBytes) / pitch) + 1;
-    const int32_t rows = static_cast<int32_t>(
-        std::min<int64_t>({copy.outputHeight, copy.sourceHeight, fitting}));
+    const int32_t rows =
+        static_cast<int32_t>(std::min<int64_t>({copy.outputHeight, copy.sourceHeight, fitting}));
     const size_t sourcePitch = size_t(copy.sourceWidth) * 4;
 
     for (int32_t row = 0; row < rows; ++row) {

@@ -8,9 +8,9 @@
 namespace bayercam {
 namespace {
 
-constexpr uint32_t kFormatHeaderBytes = sizeof(KSDATAFORMAT);                  // 64
+constexpr uint32_t kFormatHeaderBytes = sizeof(KSDATAFORMAT);                      // 64
 constexpr uint32_t kVideoInfoHeadBytes = offsetof(KS_VIDEOINFOHEADER, bmiHeader);  // 48
-constexpr uint32_t kBitmapHeaderBytes = sizeof(KS_BITMAPINFOHEADER);           // 40
+constexpr uint32_t kBitmapHeaderBytes = sizeof(KS_BITMAPINFOHEADER);               // 40
 constexpr uint32_t kCallerBitmapOffset =
     offsetof(KS_DATARANGE_VIDEO, VideoInfoHeader) + kVideoInfoHeadBytes;  // 256
 
@@ -98,7 +98,8 @@ NTSTATUS PinIntersect(void*, IRP*, void*, const KSDATARANGE* callerDataRange,
     auto* result = static_cast<uint8_t*>(data);
     KSDATAFORMAT header = own->DataRange;
     header.FormatSize = resultSize;
-    std::memcpy(result + kFormatHeaderBytes, callerBytes + offsetof(KS_DATARANGE_VIDEO, VideoInfoHeader),
+    std::memcpy(result + kFormatHeaderBytes,
+                callerBytes + offsetof(KS_DATARANGE_VIDEO, VideoInfoHeader),
                 kVideoInfoHeadBytes + bitmap.biSize);
 
     // Whole bytes per row, rounded down to 4, times the rows; in 32 bits, always positive.

@@ -58,7 +58,8 @@ NTSTATUS PinProcess(KSPIN* pin) {
     // Nothing read since the stream started: the client frame stays queued.
     if (!context || context->framesCaptured.load() <= 0) return STATUS_PENDING;
 
-    KSSTREAM_POINTER* pointer = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    KSSTREAM_POINTER* pointer =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     RawFrameTap tap = capturePin->rawTap;
     tap.frame = pointer ? pointer->StreamHeader : nullptr;
     // Without a client frame the raw frame is still converted, and lost.

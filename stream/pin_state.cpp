@@ -27,8 +27,7 @@ NTSTATUS ToStop(CapturePin* capturePin) {
 }
 
 NTSTATUS Acquire(CapturePin* capturePin) {
-    NTSTATUS status =
-        AcquireStream(capturePin->device, capturePin, &capturePin->videoInfo);
+    NTSTATUS status = AcquireStream(capturePin->device, capturePin, &capturePin->videoInfo);
     if (!NT_SUCCESS(status)) {
         capturePin->acquired = 0;
         return status;

@@ -11,8 +11,7 @@ uint32_t RoiStart(int32_t rawOffset, int32_t rawStride, int32_t roiX, int32_t ro
            static_cast<uint32_t>(roiX);
 }
 
-void ConvertRegion(ImageProcessor* processor, const uint8_t* raw, uint32_t start,
-                   uint32_t stride) {
+void ConvertRegion(ImageProcessor* processor, const uint8_t* raw, uint32_t start, uint32_t stride) {
     if (processor->colorEnable.load() == 1) {
         ConvertColorFrame(processor, raw, start, stride);
     } else {

@@ -110,10 +110,14 @@ void PrintSummary(std::FILE* out, const Tally& tally, uint64_t written, double c
 }
 
 bool ParseFormat(const std::string& name, FrameFileFormat* format) {
-    if (name == "png") *format = FrameFileFormat::Png;
-    else if (name == "bgra") *format = FrameFileFormat::Bgra;
-    else if (name == "raw") *format = FrameFileFormat::Raw;
-    else return false;
+    if (name == "png")
+        *format = FrameFileFormat::Png;
+    else if (name == "bgra")
+        *format = FrameFileFormat::Bgra;
+    else if (name == "raw")
+        *format = FrameFileFormat::Raw;
+    else
+        return false;
     return true;
 }
 
@@ -130,7 +134,8 @@ int Fail(const std::string& message) {
 
 // The settings asked for, as property requests on the filter before the pin exists; they reach
 // the settings store with the filter's close, as any property change does.
-bool ApplySettings(const client::Filter& filter, const CaptureOptions& options, std::string* error) {
+bool ApplySettings(const client::Filter& filter, const CaptureOptions& options,
+                   std::string* error) {
     std::vector<std::string> assignments = options.settings;
     if (!options.roi.empty()) assignments.push_back("RegionOfInterest=" + options.roi);
     for (const std::string& text : assignments) {
@@ -166,8 +171,8 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
     const client::Filter& filter = session->Filter();
     if (!ApplySettings(filter, options, &error)) return Fail(error);
     client::VideoStream stream;
-    client::Status status = stream.Open(filter, {.frames = kClientFrames,
-                                  .rawFrames = output.format == FrameFileFormat::Raw});
+    client::Status status = stream.Open(
+        filter, {.frames = kClientFrames, .rawFrames = output.format == FrameFileFormat::Raw});
     if (!status.ok()) return Fail(status.message);
     const KS_BITMAPINFOHEADER& bitmap = stream.Format().VideoInfoHeader.bmiHeader;
     output.width = bitmap.biWidth;
@@ -247,9 +252,10 @@ BAYERCAM_COMMAND(capture, [](CLI::App& app, const GlobalOptions& global, int& ex
         ->check(CLI::Range(1u, 1000000u));
     command->add_option("-o,--output", options.output,
                         "Directory for frame-NNNN files, or - for standard output");
-    command->add_option("--format", options.format,
-                        "png: as seen; bgra: the frame bytes as delivered; raw: the camera's raw "
-                        "frames as PGM")
+    command
+        ->add_option("--format", options.format,
+                     "png: as seen; bgra: the frame bytes as delivered; raw: the camera's raw "
+                     "frames as PGM")
         ->check(CLI::IsMember({"png", "bgra", "raw"}));
     command->add_option("--roi", options.roi, "Region of interest X,Y,W,H");
     command->add_option("--set", options.settings, "Setting NAME=VALUE before the stream starts");

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "camera/camera_geometry.h"
 #include "core/camera_device.h"
 #include "imaging/image_processor.h"
-#include "camera/camera_geometry.h"
 #include "imaging/pgm.h"
 #include "platform/pool.h"
 #include "platform/registry.h"
@@ -115,9 +115,12 @@ std::vector<uint8_t> ClientFrame(CameraDevice* device, const PgmImage& raw) {
                       raw.width);
         const int32_t outputWidth = device->outputWidth.load();
         const int32_t outputHeight = device->outputHeight.load();
-        FrameCopy copy{width,        height,
-                       outputWidth,  outputHeight,
-                       FramePitch(0, outputWidth), ReadFlipH(device) != 0,
+        FrameCopy copy{width,
+                       height,
+                       outputWidth,
+                       outputHeight,
+                       FramePitch(0, outputWidth),
+                       ReadFlipH(device) != 0,
                        ReadFlipV(device) != 0};
         frame.resize(size_t(copy.pitch) * outputHeight);
         CopyImageToFrame(copy, image.data(), frame.data(), uint32_t(frame.size()));
@@ -210,7 +213,8 @@ int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
     }
     const int32_t width = device->outputWidth.load();
     const int32_t height = device->outputHeight.load();
-    const std::vector<uint8_t> frame = width > 0 ? ClientFrame(device, raw) : std::vector<uint8_t>{};
+    const std::vector<uint8_t> frame =
+        width > 0 ? ClientFrame(device, raw) : std::vector<uint8_t>{};
     bool written = false;
     if (width <= 0) {
         std::fprintf(stderr, "bayercam convert: the region is narrower than 8 pixels\n");

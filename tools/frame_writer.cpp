@@ -112,9 +112,8 @@ bool FrameWriter::WriteTo(std::FILE* out, const WriteJob& job, std::string* erro
         case FrameFileFormat::Png: {
             // A bottom-up frame is written from its last row, so that the picture is upright.
             const auto pitch = static_cast<ptrdiff_t>(output_.pitch);
-            const uint8_t* top = output_.bottomUp
-                                     ? frame.Data() + (output_.height - 1) * pitch
-                                     : frame.Data();
+            const uint8_t* top =
+                output_.bottomUp ? frame.Data() + (output_.height - 1) * pitch : frame.Data();
             return WritePngBgra(out, top, uint32_t(output_.width), uint32_t(output_.height),
                                 output_.bottomUp ? -pitch : pitch, error);
         }
@@ -135,8 +134,9 @@ bool FrameWriter::WriteTo(std::FILE* out, const WriteJob& job, std::string* erro
             PgmImage image;
             image.width = uint32_t(raw->stride);
             image.height = uint32_t((raw->bytes.size() - size_t(raw->offset)) / image.width);
-            image.pixels.assign(raw->bytes.begin() + raw->offset,
-                                raw->bytes.begin() + raw->offset + size_t(image.width) * image.height);
+            image.pixels.assign(
+                raw->bytes.begin() + raw->offset,
+                raw->bytes.begin() + raw->offset + size_t(image.width) * image.height);
             std::vector<uint8_t> bytes = FormatPgm(image);
             if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
                 *error = "PGM: write failed";

@@ -32,7 +32,7 @@ struct FrameOutput {
 
 struct WriteJob {
     client::Frame* frame;
-    uint32_t index;             // 1 for the first delivered frame: names the file
+    uint32_t index;               // 1 for the first delivered frame: names the file
     const client::RawImage* raw;  // for FrameFileFormat::Raw
 };
 

@@ -10,7 +10,6 @@ namespace bayercam::tool {
 // Writes PATH.part through `write`, then renames it to PATH: an interrupted write leaves no
 // file under the final name.
 bool WriteFileWhole(const std::string& path,
-                    const std::function<bool(std::FILE*, std::string*)>& write,
-                    std::string* error);
+                    const std::function<bool(std::FILE*, std::string*)>& write, std::string* error);
 
 }  // namespace bayercam::tool

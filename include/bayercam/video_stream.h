@@ -23,9 +23,9 @@
 namespace bayercam::client {
 
 struct StreamOptions {
-    uint32_t frames = 8;          // client frames circulating between the pin and the caller
-    bool referenceClock = true;   // false: frames carry time 0 and no picture numbers
-    bool rawFrames = false;       // keep the raw camera frame behind each delivered frame
+    uint32_t frames = 8;         // client frames circulating between the pin and the caller
+    bool referenceClock = true;  // false: frames carry time 0 and no picture numbers
+    bool rawFrames = false;      // keep the raw camera frame behind each delivered frame
 };
 
 // A raw camera frame, 8 bits per pixel: the first pixel at `offset`, lines `stride` apart.

@@ -52,9 +52,9 @@ TEST_F(Buffers, TheConversionTakesBufferZeroFirstAndOnlyAFullOne) {
         State first, second;
         std::optional<int> chosen;
     } cases[] = {
-        {State::Full, State::Full, 0},    {State::Free, State::Full, 1},
-        {State::InUse, State::Full, 1},   {State::Full, State::Filling, 0},
-        {State::Free, State::Free, {}},   {State::Filling, State::Free, {}},
+        {State::Full, State::Full, 0},      {State::Free, State::Full, 1},
+        {State::InUse, State::Full, 1},     {State::Full, State::Filling, 0},
+        {State::Free, State::Free, {}},     {State::Filling, State::Free, {}},
         {State::Filling, State::InUse, {}},
     };
     for (const Case& c : cases) {
@@ -71,16 +71,6 @@ TEST_F(Buffers, TheConversionTakesBufferZeroFirstAndOnlyAFullOne) {
         EXPECT_EQ(BufferState(context_.get(), *c.chosen), State::InUse);
         FinishConvert(context_.get(), taken);
         EXPECT_EQ(BufferState(context_.get(), *c.chosen), State::Free);
-    }
-}
-
-TEST_F(Buffers, AFinishedReadMarksFullOrFree) {
-    for (bool ok : {true, false}) {
-        Set(State::Full, State::Free);
-        uint8_t* buffer = TakeBufferToFill(context_.get());
-        FinishFill(context_.get(), buffer, ok);
-        EXPECT_EQ(BufferState(context_.get(), 1), ok ? State::Full : State::Free);
-        EXPECT_EQ(BufferState(context_.get(), 0), State::Full);
     }
 }
 
@@ -207,7 +197,8 @@ TEST_F(CaptureThreadTest, NoConversionOnceTheStreamIsStopping) {
 }
 
 void KeepRaw(void* context, const KSSTREAM_HEADER* frame, const RawFrameView& raw) {
-    auto* seen = static_cast<std::vector<std::pair<const KSSTREAM_HEADER*, RawFrameView>>*>(context);
+    auto* seen =
+        static_cast<std::vector<std::pair<const KSSTREAM_HEADER*, RawFrameView>>*>(context);
     seen->push_back({frame, raw});
 }
 

@@ -2,12 +2,8 @@
 
 #include <vector>
 
-#include "bayercam/video_stream.h"
 #include "camera/camera_geometry.h"
-#include "imaging/image_processor.h"
 #include "platform/ks_processing.h"
-#include "stream/frame_copy.h"
-#include "stream/region_conversion.h"
 #include "stream_fixture.h"
 
 namespace bayercam::test {
@@ -149,46 +145,6 @@ TEST_F(CaptureStreamTest, PictureNumbersCountFramesConvertedWithoutAClientFrame)
     ASSERT_TRUE(pin_.Queue(frames_.at(1)).ok());
     fake_.Release(1);
     EXPECT_EQ(PictureNumber(Wait()), 4);
-}
-
-TEST_F(CaptureStreamTest, DeliveredFramesMatchTheOfflineConversionOfTheirRawFrames) {
-    pin_.Close();
-    SetGeometry(device(), 10, 20, 1021, 40);  // output 1016 wide; odd origin rounded up
-    std::vector<uint8_t> image(size_t(kSensorWidth) * kSensorHeight);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(i * 31 / 7 + (i >> 11));
-    fake_.SetImage(image);
-    fake_.SetMode(ReadMode::Free);
-    device()->flipH.store(1);
-
-    client::VideoStream stream;
-    client::Status status = stream.Open(filter_, {.frames = 3, .rawFrames = true});
-    ASSERT_TRUE(status.ok()) << status.message;
-    ASSERT_TRUE(stream.Start().ok());
-    client::Frame* frame = nullptr;
-    ASSERT_TRUE(stream.Next(kGuardMs, &frame).ok());
-    const client::RawImage* raw = stream.Raw(*frame);
-    ASSERT_NE(raw, nullptr);
-    EXPECT_EQ(raw->bytes, image);
-
-    // What an offline tool does with the raw frame: the same conversion and copy.
-    CameraDevice* camera = device();
-    ImageProcessor* processor = CreateImageProcessor(camera);
-    const int32_t width = camera->roiW.load(), height = camera->roiH.load();
-    std::vector<uint8_t> converted(size_t(width) * height * 4);
-    SetFrameSize(processor, width, height);
-    AllocateWorkBuffer(processor);
-    processor->outputBuffer = converted.data();
-    ConvertRegion(processor, raw->bytes.data(),
-                  RoiStart(raw->offset, raw->stride, camera->roiX.load(), camera->roiY.load()),
-                  uint32_t(raw->stride));
-    FreeImageProcessor(processor);
-    std::vector<uint8_t> expected(frame->Size());
-    FrameCopy copy{width, height, camera->outputWidth.load(), camera->outputHeight.load(),
-                   FramePitch(0, camera->outputWidth.load()), true, false};
-    CopyImageToFrame(copy, converted.data(), expected.data(), uint32_t(expected.size()));
-    EXPECT_EQ(width, 1021);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), frame->Data()));
-    ASSERT_TRUE(stream.Stop().ok());
 }
 
 }  // namespace

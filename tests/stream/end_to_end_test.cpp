@@ -43,8 +43,12 @@ std::vector<uint8_t> Reference(CameraDevice* device, const std::vector<uint8_t>&
         ConvertGrayFrame(processor, raw.data(), start, sim::kFrameWidth);
     FreeImageProcessor(processor);
     const int32_t outputWidth = device->outputWidth.load();
-    FrameCopy copy{width, height, outputWidth, device->outputHeight.load(),
-                   FramePitch(0, outputWidth), device->flipH.load() != 0,
+    FrameCopy copy{width,
+                   height,
+                   outputWidth,
+                   device->outputHeight.load(),
+                   FramePitch(0, outputWidth),
+                   device->flipH.load() != 0,
                    device->flipV.load() != 0};
     std::vector<uint8_t> frame(frameBytes);
     CopyImageToFrame(copy, image.data(), frame.data(), frameBytes);

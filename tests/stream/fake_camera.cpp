@@ -10,10 +10,17 @@ namespace bayercam::test {
 std::atomic<FakeCamera*> FakeCamera::current_{nullptr};
 
 const CameraOps FakeCamera::kOps = {
-    &OnFrameReady,    &FakeCamera::StartCapture,     &FakeCamera::ReadFrame,
-    &GetRawFrameSize, &GetRawOffset,                 &GetRawStride,
-    &FakeCamera::AbortMarkedPipes, &FakeCamera::CancelFrameRead, &GetRoiX,
-    &GetRoiY,         &GetExtraValue,
+    &OnFrameReady,
+    &FakeCamera::StartCapture,
+    &FakeCamera::ReadFrame,
+    &GetRawFrameSize,
+    &GetRawOffset,
+    &GetRawStride,
+    &FakeCamera::AbortMarkedPipes,
+    &FakeCamera::CancelFrameRead,
+    &GetRoiX,
+    &GetRoiY,
+    &GetExtraValue,
 };
 
 FakeCamera::FakeCamera() {

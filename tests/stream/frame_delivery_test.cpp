@@ -74,8 +74,13 @@ TEST(CopyImageToFrame, PitchesAndWidths) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> source = Source(c.sourceWidth, c.height);
-        FrameCopy copy{c.sourceWidth, c.height, c.outputWidth, c.height,
-                       FramePitch(c.outputPitch, c.outputWidth), false, true};
+        FrameCopy copy{c.sourceWidth,
+                       c.height,
+                       c.outputWidth,
+                       c.height,
+                       FramePitch(c.outputPitch, c.outputWidth),
+                       false,
+                       true};
         EXPECT_EQ(copy.pitch, c.expectedPitch);
         std::vector<uint8_t> frame(size_t(copy.pitch) * c.height, 0xAA);
         ASSERT_EQ(CopyImageToFrame(copy, source.data(), frame.data(), uint32_t(frame.size())),

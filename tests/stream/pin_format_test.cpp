@@ -74,8 +74,7 @@ TEST(PinSetDataFormat, ConnectionFormatChecks) {
          STATUS_SUCCESS},
         {"narrower rows", [](auto& f) { f.VideoInfoHeader.bmiHeader.biWidth = 1352; },
          STATUS_NO_MATCH},
-        {"top-down", [](auto& f) { f.VideoInfoHeader.bmiHeader.biHeight = -1024; },
-         STATUS_SUCCESS},
+        {"top-down", [](auto& f) { f.VideoInfoHeader.bmiHeader.biHeight = -1024; }, STATUS_SUCCESS},
         {"one row less", [](auto& f) { f.VideoInfoHeader.bmiHeader.biHeight = 1023; },
          STATUS_NO_MATCH},
         {"most negative height", [](auto& f) { f.VideoInfoHeader.bmiHeader.biHeight = INT32_MIN; },
@@ -91,8 +90,8 @@ TEST(PinSetDataFormat, ConnectionFormatChecks) {
              f.VideoInfoHeader.bmiHeader.biSizeImage = 1360 * 1024 * 4;
          },
          STATUS_INVALID_PARAMETER},
-        {"bit depth is left to acquire", [](auto& f) { f.VideoInfoHeader.bmiHeader.biBitCount = 24; },
-         STATUS_SUCCESS},
+        {"bit depth is left to acquire",
+         [](auto& f) { f.VideoInfoHeader.bmiHeader.biBitCount = 24; }, STATUS_SUCCESS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

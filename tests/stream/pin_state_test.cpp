@@ -33,12 +33,9 @@ class PinStateTest : public StreamFixture {
   protected:
     Observed Observe(const client::Pin& pin) {
         CaptureContext* c = context();
-        return {device()->formatBusy.load(),
-                device()->imageProcessor.load() != nullptr,
-                c->streamState.load(),
-                c->rawBuffer[0] && c->rawBuffer[1] && c->outputBuffer,
-                c->captureThread != nullptr,
-                PinRecord(pin)->runState,
+        return {device()->formatBusy.load(), device()->imageProcessor.load() != nullptr,
+                c->streamState.load(),       c->rawBuffer[0] && c->rawBuffer[1] && c->outputBuffer,
+                c->captureThread != nullptr, PinRecord(pin)->runState,
                 fake_.startCaptures()};
     }
 };
@@ -60,7 +57,7 @@ TEST_F(PinStateTest, EveryTransitionDoesItsShareOfTheStream) {
         {P, {1, true, 1, true, false, 1, 1}},
         {A, {1, true, 0, false, false, 0, 1}},  // buffers freed, processor kept
         {P, {1, true, 0, false, false, 0, 1}},
-        {R, {1, true, 2, true, true, 2, 2}},    // a new stream
+        {R, {1, true, 2, true, true, 2, 2}},  // a new stream
         {P, {1, true, 1, true, false, 1, 2}},
         {A, {1, true, 0, false, false, 0, 2}},
         {S, {0, false, 0, false, false, 0, 2}},  // device free again
