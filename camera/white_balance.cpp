@@ -2,6 +2,7 @@
 
 #include "camera/camera_controls.h"
 #include "core/camera_device.h"
+#include "imaging/image_processor.h"
 
 namespace bayercam {
 
@@ -11,11 +12,11 @@ void SetWhiteBalance(CameraDevice* device, int32_t value) {
     device->whiteBalance.store(value);
     ImageProcessor* processor = device->imageProcessor.load();
     if (!processor) return;
-    // IMAGE PROCESSOR HOOK (the one place the switch reaches an open stream), to be filled in
-    // when imaging/image_processor.h is on main:
-    //   SetAutoWhiteBalance(processor, value);
-    //   if (value == 0) copy processor->redGain, greenGain, blueGain (atomic loads) into the
-    //   device's redGain, greenGain, blueGain, so the measured gains become the manual ones.
+    SetAutoWhiteBalance(processor, value);
+    if (value != 0) return;
+    device->redGain.store(processor->redGain.load());
+    device->greenGain.store(processor->greenGain.load());
+    device->blueGain.store(processor->blueGain.load());
 }
 
 }  // namespace bayercam
