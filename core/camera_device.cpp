@@ -121,7 +121,11 @@ void RefreshPipelineMode(CameraDevice* device) {
 }
 
 int32_t SetGeometryLock(CameraDevice* device, int32_t value) {
-    return device->geometryLocked.exchange(value);
+    if (value != 0) return device->geometryLocked.fetch_add(1);
+    int32_t count = device->geometryLocked.load();
+    while (count > 0 && !device->geometryLocked.compare_exchange_weak(count, count - 1)) {
+    }
+    return count;
 }
 
 int32_t ReadFlipH(CameraDevice* device) {

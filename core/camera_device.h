@@ -135,7 +135,9 @@ NTSTATUS InitCameraDevice(CameraDevice* device, KSDEVICE* ksDevice);
 CameraDevice* GetCameraDevice(KSDEVICE* ksDevice);
 
 void RefreshPipelineMode(CameraDevice* device);
-// Atomically exchanges `geometryLocked`; returns the previous value.
+// Counts the pins that hold the geometry: a non-zero `value` adds one, 0 takes one away (never
+// below 0). `geometryLocked` stays non-zero while any pin of the device exists, so closing one of
+// two pins cannot unlock the geometry under the other's stream. Returns the previous count.
 int32_t SetGeometryLock(CameraDevice* device, int32_t value);
 int32_t ReadFlipH(CameraDevice* device);
 int32_t ReadFlipV(CameraDevice* device);

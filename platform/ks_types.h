@@ -154,7 +154,7 @@ static_assert(offsetof(KSSTREAM_HEADER, Duration) == 24);
 static_assert(offsetof(KSSTREAM_HEADER, DataUsed) == 36);
 static_assert(offsetof(KSSTREAM_HEADER, OptionsFlags) == 48);
 
-constexpr uint32_t KSSTREAM_HEADER_OPTIONSF_TIMEVALID = 0x80;
+constexpr uint32_t KSSTREAM_HEADER_OPTIONSF_TIMEVALID = 0x10;
 constexpr uint32_t KSSTREAM_HEADER_OPTIONSF_DURATIONVALID = 0x100;
 
 struct KS_FRAME_INFO {

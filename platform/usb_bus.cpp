@@ -432,10 +432,11 @@ void UsbBus::TransferComplete(UsbTransfer* done) {
     // When the routine can no longer run, its reference is ours to drop.
     if (IoSetCancelRoutine(irp, nullptr)) bus->Release(transfer);
     // Let go of the transfer before the request completes, so that a driver woken by the
-    // completion finds nothing of its request still allocated in the bus.
+    // completion finds nothing of its request still allocated or counted in the bus. Only the
+    // request is touched after this, never the bus.
     bus->Release(transfer);
-    Complete(irp, status, actual);
     bus->TransferDone();
+    Complete(irp, status, actual);
 }
 
 void UsbBus::CancelTransfer(DEVICE_OBJECT*, IRP* irp) {

@@ -1,32 +1,60 @@
 #include "stream/capture_filter.h"
 
+#include "core/camera_device.h"
+#include "platform/ks_filter.h"
+#include "platform/pool.h"
+#include "settings/settings_store.h"
+#include "stream/capture_pin.h"
 #include "stream/filter_automation.h"
 
 namespace bayercam {
 namespace {
 
+const KSFILTER_DISPATCH kFilterDispatch = {&FilterCreate, &FilterClose, nullptr, nullptr};
+
 const GUID kFilterCategories[] = {KSCATEGORY_VIDEO, KSCATEGORY_CAPTURE};
+
+void FreeFilterContext(void* record) {
+    PoolDelete(static_cast<FilterContext*>(record));
+}
 
 }  // namespace
 
-// The filter's identity only; its dispatch, automation and pin come with the streaming side.
 const KSFILTER_DESCRIPTOR CaptureFilterDescriptor = {
-    nullptr,                      // Dispatch
-    &FilterAutomationTable,       // AutomationTable
-    KSFILTER_DESCRIPTOR_VERSION,  // Version
-    0,                            // Flags
-    &KSNAME_Filter,               // ReferenceGuid
-    0,                            // PinDescriptorsCount
-    sizeof(KSPIN_DESCRIPTOR_EX),  // PinDescriptorSize
-    nullptr,                      // PinDescriptors
-    2,                            // CategoriesCount
-    kFilterCategories,            // Categories
-    0,                            // NodeDescriptorsCount
-    0,                            // NodeDescriptorSize
-    nullptr,                      // NodeDescriptors
-    0,                            // ConnectionsCount
-    nullptr,                      // Connections
-    nullptr,                      // ComponentId
+    &kFilterDispatch,
+    &FilterAutomationTable,
+    KSFILTER_DESCRIPTOR_VERSION,
+    0,  // Flags
+    &KSNAME_Filter,
+    1,  // PinDescriptorsCount
+    sizeof(KSPIN_DESCRIPTOR_EX),
+    &CapturePinDescriptor,
+    2,  // CategoriesCount
+    kFilterCategories,
+    0,        // NodeDescriptorsCount
+    0,        // NodeDescriptorSize
+    nullptr,  // NodeDescriptors
+    0,        // ConnectionsCount
+    nullptr,  // Connections
+    nullptr,  // ComponentId
 };
+
+NTSTATUS FilterCreate(KSFILTER* filter, IRP*) {
+    auto* context = PoolNew<FilterContext>();
+    if (!context) return STATUS_INSUFFICIENT_RESOURCES;
+    context->filter = filter;
+    NTSTATUS status = KsAddItemToObjectBag(filter->Bag, context, &FreeFilterContext);
+    if (!NT_SUCCESS(status)) {
+        PoolDelete(context);
+        return status;
+    }
+    filter->Context = context;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS FilterClose(KSFILTER* filter, IRP*) {
+    if (CameraDevice* device = GetCameraDevice(KsGetDevice(filter))) SaveSettings(device);
+    return STATUS_SUCCESS;
+}
 
 }  // namespace bayercam

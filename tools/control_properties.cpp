@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "platform/ntstatus.h"
-#include "stream/capture_filter.h"
 
 namespace bayercam::tool {
 namespace {
@@ -182,8 +181,7 @@ std::unique_ptr<ControlSession> ControlSession::Open(const GlobalOptions& global
                  NtStatusName(session->device_->StartStatus());
         return nullptr;
     }
-    client::Status opened =
-        session->filter_.Open(*session->device_->Device(), CaptureFilterDescriptor);
+    client::Status opened = session->device_->Client().OpenFilter(&session->filter_);
     if (!opened.ok()) {
         *error = "cannot open the capture filter: " + opened.message;
         return nullptr;

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "core/device_lifecycle.h"
-#include "platform/ks_device.h"
 #include "platform/registry.h"
 #include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
@@ -52,8 +50,6 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
     session->imageStream_ =
         std::make_unique<sim::SimImageStream>(*simulated, std::move(scene), global.simFps);
     session->simulated_ = simulated.get();
-    session->backend_ = std::move(simulated);
-    session->bus_ = std::make_unique<UsbBus>(*session->backend_);
     if (!global.usbTrace.empty()) {
         session->trace_ = std::make_unique<UsbmonPcapWriter>();
         std::string why;
@@ -61,38 +57,34 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
             *error = "cannot write the USB trace: " + why;
             return nullptr;
         }
-        UsbmonPcapWriter* trace = session->trace_.get();
-        session->bus_->Recorder().SetSink(
-            [trace](const BusRecord& record) { trace->Write(record); });
     }
-
-    // The device's settings are loaded when it starts.
+    UsbmonPcapWriter* trace = session->trace_.get();
+    // The device's settings are loaded when it starts: its device object is bound to its
+    // settings folder before the driver sees it.
     UseSettingsDir(global);
-    NTSTATUS status =
-        RegistryRegisterDevice(session->bus_->PhysicalDevice(), SettingsInstanceId(global));
-    if (!NT_SUCCESS(status)) {
-        *error = std::string("the settings folder name is not usable: ") + NtStatusName(status);
+    std::string instance = SettingsInstanceId(global);
+    DeviceSession* opening = session.get();
+    auto watch = [trace, instance, opening](UsbBus& bus) {
+        if (trace)
+            bus.Recorder().SetSink([trace](const BusRecord& record) { trace->Write(record); });
+        if (NT_SUCCESS(RegistryRegisterDevice(bus.PhysicalDevice(), instance)))
+            opening->settingsDevice_ = bus.PhysicalDevice();
+    };
+    client::Status status = client::Camera::Open(std::move(simulated), &session->camera_, watch);
+    if (!status.ok()) {
+        *error = status.message;
         return nullptr;
     }
-    status = DriverEntry(&session->driver_, "bayercam");
-    if (NT_SUCCESS(status)) {
-        status =
-            KsPnpAddDevice(&session->driver_, session->bus_->PhysicalDevice(), &session->device_);
-    }
-    if (!NT_SUCCESS(status)) {
-        *error = std::string("the device could not be added: ") + NtStatusName(status);
-        return nullptr;
-    }
-    session->startStatus_ = KsPnpStartDevice(session->device_);
     return session;
 }
 
 DeviceSession::~DeviceSession() {
-    if (device_) KsPnpRemoveDevice(device_);
-    if (bus_) RegistryUnregisterDevice(bus_->PhysicalDevice());
-    bus_.reset();
+    // The image side hangs on the simulated camera: it goes once the device is gone, before the
+    // camera does.
+    if (camera_) camera_->Remove();
+    if (settingsDevice_) RegistryUnregisterDevice(settingsDevice_);
     imageStream_.reset();
-    backend_.reset();
+    camera_.reset();
     if (trace_ && !trace_->Close()) {
         std::fprintf(stderr, "bayercam: the USB trace could not be written completely\n");
     }

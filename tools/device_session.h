@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "bayercam/camera.h"
 #include "core/camera_device.h"
 #include "platform/ks.h"
-#include "platform/usb_backend.h"
 #include "platform/usb_bus.h"
 #include "platform/usbmon_pcap.h"
 #include "tools/command.h"
@@ -37,10 +37,11 @@ class DeviceSession {
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
-    NTSTATUS StartStatus() const { return startStatus_; }
-    KSDEVICE* Device() { return device_; }
-    CameraDevice* Camera() { return GetCameraDevice(device_); }
-    UsbBus& Bus() { return *bus_; }
+    NTSTATUS StartStatus() const { return camera_->StartStatus(); }
+    KSDEVICE* Device() { return camera_->Device(); }
+    CameraDevice* Camera() { return camera_->Record(); }
+    UsbBus& Bus() { return camera_->Bus(); }
+    client::Camera& Client() { return *camera_; }
     // The simulated camera, or null for real hardware.
     sim::SimCamera* Simulated() { return simulated_; }
     // The simulated camera's image side, or null for real hardware.
@@ -50,13 +51,10 @@ class DeviceSession {
     DeviceSession() = default;
 
     std::unique_ptr<UsbmonPcapWriter> trace_;  // outlives the bus whose traffic it writes
-    std::unique_ptr<UsbBackend> backend_;
     sim::SimCamera* simulated_ = nullptr;
+    std::unique_ptr<client::Camera> camera_;
     std::unique_ptr<sim::SimImageStream> imageStream_;  // attached to `simulated_`
-    std::unique_ptr<UsbBus> bus_;
-    DRIVER_OBJECT driver_{};
-    KSDEVICE* device_ = nullptr;
-    NTSTATUS startStatus_ = STATUS_UNSUCCESSFUL;
+    DEVICE_OBJECT* settingsDevice_ = nullptr;           // bound to the settings instance folder
 };
 
 }  // namespace bayercam::tool

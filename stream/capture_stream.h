@@ -1,0 +1,74 @@
+// The capture side of a stream: a system thread reads raw frames back to back into two raw
+// buffers, and the pin's processing takes a full one and converts it. The stream's buffers and
+// thread live in the device's capture record.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ntstatus.h"
+
+namespace bayercam {
+
+struct CameraDevice;
+struct CaptureContext;
+struct ImageProcessor;
+struct KSSTREAM_HEADER;
+
+// State of each raw buffer; every test and change happens under the buffer-state lock.
+enum class RawBufferState : int32_t {
+    Free = 0,     // holds nothing of value: the thread may fill it
+    Filling = 1,  // the capture thread is reading a frame into it
+    Full = 2,     // holds a complete frame not yet converted
+    InUse = 3,    // the conversion is reading it
+};
+
+// One raw frame as the camera left it: the first pixel at `offset`, lines `stride` bytes apart.
+struct RawFrameView {
+    const uint8_t* data;
+    uint32_t bytes;
+    int32_t offset;
+    int32_t stride;
+};
+
+// Shows the raw frame behind a delivered client frame to whoever wants it kept. Runs in the
+// pin's processing while the conversion still holds the raw buffer, before `frame` completes.
+using RawFrameTapFn = void (*)(void* context, const KSSTREAM_HEADER* frame,
+                               const RawFrameView& raw);
+struct RawFrameTap {
+    RawFrameTapFn deliver;
+    void* context;
+    const KSSTREAM_HEADER* frame;  // the client frame the conversion is for
+};
+
+// Programs the camera for streaming, allocates the two raw buffers, the output buffer and the
+// processor's work buffer, and starts the capture thread. Nothing stays allocated on failure.
+NTSTATUS StartStream(CameraDevice* device);
+// Stops the capture thread and frees the stream's buffers.
+void TearDownStream(CameraDevice* device);
+
+void StartCaptureThread(CaptureContext* context);
+// Returns once the thread has ended and no conversion uses the raw buffers any more. A frame
+// read in progress is cancelled rather than waited out.
+void StopCaptureThread(CaptureContext* context);
+// The capture thread's body; `context` is the capture record.
+void CaptureLoop(void* context);
+// One frame read into `buffer`; true when a whole frame arrived.
+bool FillRawBuffer(CaptureContext* context, uint8_t* buffer);
+
+// Converts the next full raw buffer into the capture record's output buffer; false when the
+// stream is stopping or no full buffer is waiting. `tap`, if given, sees the raw frame.
+bool ConvertRawFrame(CaptureContext* context, const RawFrameTap* tap = nullptr);
+
+// The choose-and-mark and mark-done steps of the two raw buffers.
+uint8_t* TakeBufferToFill(CaptureContext* context);
+void FinishFill(CaptureContext* context, uint8_t* buffer, bool ok);
+// Null when neither buffer is full.
+uint8_t* TakeBufferToConvert(CaptureContext* context);
+void FinishConvert(CaptureContext* context, uint8_t* buffer);
+RawBufferState BufferState(CaptureContext* context, int index);
+
+// Pause after `failures` consecutive failed reads, in milliseconds: reads that fail at once
+// (camera gone, not configured) must not spin a core.
+int32_t CaptureBackoffMs(int32_t failures);
+
+}  // namespace bayercam

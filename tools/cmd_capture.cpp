@@ -1,0 +1,272 @@
+// bayercam capture: streams frames from the camera's capture pin and writes them out.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "bayercam/video_stream.h"
+#include "tools/control_properties.h"
+#include "tools/device_session.h"
+#include "tools/frame_writer.h"
+
+namespace bayercam::tool {
+namespace {
+
+struct CaptureOptions {
+    uint32_t count = 30;
+    std::string output = "capture";
+    std::string format = "png";
+    std::string roi;
+    std::vector<std::string> settings;
+};
+
+// Client frames in circulation and the writer's queue: enough for the writer to fall a few
+// frames behind at the camera's rate without the pin running out.
+constexpr uint32_t kClientFrames = 12;
+constexpr size_t kWriterQueue = 8;
+constexpr uint32_t kPollMs = 10;
+
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) {
+    interrupted.store(true);
+}
+
+// Ctrl-C asks the capture to stop; a second one ends the process the usual way.
+class InterruptGuard {
+  public:
+    InterruptGuard() {
+        struct sigaction action {};
+        action.sa_handler = &OnInterrupt;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+
+  private:
+    struct sigaction previous_ {};
+};
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// What the summary reports: deliveries, gaps in the picture numbers, the writer's drops.
+struct Tally {
+    uint32_t delivered = 0;
+    uint64_t streamDropped = 0;
+    uint64_t writerDropped = 0;
+    int64_t lastPicture = 0;
+    std::optional<int64_t> firstTime;
+    int64_t lastTime = 0;
+
+    void Count(const client::Frame& frame) {
+        delivered++;
+        if (const KS_FRAME_INFO* info = frame.FrameInfo()) {
+            // Picture numbers count every frame the camera delivered since the stream started.
+            if (info->PictureNumber > lastPicture + 1)
+                streamDropped += uint64_t(info->PictureNumber - lastPicture - 1);
+            lastPicture = std::max(lastPicture, info->PictureNumber);
+        }
+        if (frame.Header().OptionsFlags & KSSTREAM_HEADER_OPTIONSF_TIMEVALID) {
+            if (!firstTime) firstTime = frame.Header().PresentationTime.Time;
+            lastTime = frame.Header().PresentationTime.Time;
+        }
+    }
+    double Fps() const {
+        if (!firstTime || delivered < 2 || lastTime <= *firstTime) return 0;
+        return double(delivered - 1) * 1e7 / double(lastTime - *firstTime);
+    }
+};
+
+void PrintSummary(std::FILE* out, const Tally& tally, uint64_t written, double cpuSeconds) {
+    std::fprintf(out, "frames delivered: %u\n", tally.delivered);
+    std::fprintf(out, "frames written:   %llu\n", (unsigned long long)written);
+    std::fprintf(out, "frames dropped:   %llu (stream %llu, writer %llu)\n",
+                 (unsigned long long)(tally.streamDropped + tally.writerDropped),
+                 (unsigned long long)tally.streamDropped, (unsigned long long)tally.writerDropped);
+    std::fprintf(out, "mean fps:         %.2f\n", tally.Fps());
+    if (tally.firstTime) {
+        std::fprintf(out, "first time stamp: %lld (%.4f s)\n", (long long)*tally.firstTime,
+                     double(*tally.firstTime) / 1e7);
+        std::fprintf(out, "last time stamp:  %lld (%.4f s)\n", (long long)tally.lastTime,
+                     double(tally.lastTime) / 1e7);
+    }
+    if (tally.delivered > 0)
+        std::fprintf(out, "cpu per frame:    %.2f ms\n", cpuSeconds * 1e3 / tally.delivered);
+}
+
+bool ParseFormat(const std::string& name, FrameFileFormat* format) {
+    if (name == "png")
+        *format = FrameFileFormat::Png;
+    else if (name == "bgra")
+        *format = FrameFileFormat::Bgra;
+    else if (name == "raw")
+        *format = FrameFileFormat::Raw;
+    else
+        return false;
+    return true;
+}
+
+bool MakeDirectory(const std::string& path, std::string* error) {
+    if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return true;
+    *error = path + ": " + std::strerror(errno);
+    return false;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "bayercam: %s\n", message.c_str());
+    return 1;
+}
+
+// No frame for this long means the camera has stopped delivering.
+uint32_t StallLimitMs(const CameraDevice* device) {
+    return uint32_t(std::max(5000, 2 * device->timeout.load() + 1000));
+}
+
+int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
+    FrameOutput output;
+    if (!ParseFormat(options.format, &output.format))
+        return Fail("--format " + options.format + ": expected png, bgra or raw");
+    std::string error;
+    if (options.output != "-") {
+        if (!MakeDirectory(options.output, &error)) return Fail(error);
+        output.directory = options.output;
+    }
+
+    // Settings go to the camera as property requests, before the pin exists to hold the region.
+    std::vector<std::string> assignments = options.settings;
+    if (!options.roi.empty()) assignments.push_back("RegionOfInterest=" + options.roi);
+    struct Setting {
+        const ControlProperty* property;
+        std::vector<int32_t> values;
+    };
+    std::vector<Setting> settings;
+    for (const std::string& assignment : assignments) {
+        Setting setting{};
+        if (!ParseAssignment(assignment, &setting.property, &setting.values, &error))
+            return Fail("--set " + error);
+        settings.push_back(std::move(setting));
+    }
+
+    std::unique_ptr<DeviceSession> session = DeviceSession::Open(global, &error);
+    if (!session) return Fail(error);
+    if (!NT_SUCCESS(session->StartStatus()))
+        return Fail(std::string("the camera did not start: ") +
+                    NtStatusName(session->StartStatus()));
+    CameraDevice* camera = session->Camera();
+
+    client::Filter filter;
+    client::Status status = session->Client().OpenFilter(&filter);
+    if (!status.ok()) return Fail(status.message);
+    for (const Setting& setting : settings) {
+        status = SetControl(filter, *setting.property, setting.values);
+        if (!status.ok()) return Fail(DescribeFailure(*setting.property, true, status));
+    }
+    client::VideoStream stream;
+    status = stream.Open(
+        filter, {.frames = kClientFrames, .rawFrames = output.format == FrameFileFormat::Raw});
+    if (!status.ok()) return Fail(status.message);
+    const KS_BITMAPINFOHEADER& bitmap = stream.Format().VideoInfoHeader.bmiHeader;
+    output.width = bitmap.biWidth;
+    output.height = std::abs(bitmap.biHeight);
+    output.pitch = uint32_t(bitmap.biWidth) * 4;
+    output.bottomUp = bitmap.biHeight > 0;
+
+    std::FILE* report = output.directory.empty() ? stderr : stdout;
+    const bool progress = !global.quiet && isatty(STDERR_FILENO);
+    const uint32_t stallLimit = StallLimitMs(camera);
+    Tally tally;
+    int exitCode = 0;
+    {
+        FrameWriter writer(output, kWriterQueue);
+        InterruptGuard guard;
+        interrupted.store(false);
+        const double cpuStart = CpuSeconds();
+        status = stream.Start();
+        if (!status.ok()) return Fail(status.message);
+        auto lastFrame = std::chrono::steady_clock::now();
+        auto lastProgress = lastFrame;
+        client::Status failure;
+        while (tally.delivered < options.count && !interrupted.load()) {
+            for (client::Frame* done : writer.TakeDone()) stream.Requeue(done);
+            if (!writer.error().empty()) break;
+            client::Frame* frame = nullptr;
+            status = stream.Next(kPollMs, &frame);
+            auto now = std::chrono::steady_clock::now();
+            if (status.code == STATUS_TIMEOUT) {
+                if (now - lastFrame > std::chrono::milliseconds(stallLimit)) {
+                    failure = {STATUS_TIMEOUT, "no frame from the camera for " +
+                                                   std::to_string(stallLimit / 1000) + " s"};
+                    break;
+                }
+                continue;
+            }
+            if (!status.ok()) {
+                failure = status;
+                break;
+            }
+            lastFrame = now;
+            tally.Count(*frame);
+            if (!writer.Offer({frame, tally.delivered, stream.Raw(*frame)})) {
+                tally.writerDropped++;
+                stream.Requeue(frame);
+            }
+            if (progress && now - lastProgress > std::chrono::milliseconds(250)) {
+                std::fprintf(stderr, "\rframes %u/%u  %.1f fps ", tally.delivered, options.count,
+                             tally.Fps());
+                lastProgress = now;
+            }
+        }
+        client::Status stopped = stream.Stop();
+        writer.Finish();
+        if (progress) std::fprintf(stderr, "\r\033[K");
+        if (!writer.error().empty()) {
+            exitCode = Fail(writer.error());
+        } else if (!failure.ok()) {
+            exitCode = Fail(failure.message);
+        } else if (!stopped.ok()) {
+            exitCode = Fail(stopped.message);
+        }
+        PrintSummary(report, tally, writer.written(), CpuSeconds() - cpuStart);
+    }
+    if (interrupted.load() && exitCode == 0) exitCode = 130;
+    // The pin closes, then the filter, whose close saves the settings; then the device goes.
+    stream.Close();
+    filter.Close();
+    return exitCode;
+}
+
+}  // namespace
+
+BAYERCAM_COMMAND(capture, [](CLI::App& app, const GlobalOptions& global, int& exitCode) {
+    static CaptureOptions options;
+    CLI::App* command = app.add_subcommand("capture", "Stream frames from the camera into files");
+    command->add_option("-n,--count", options.count, "Frames to capture")
+        ->check(CLI::Range(1u, 1000000u));
+    command->add_option("-o,--output", options.output,
+                        "Directory for frame-NNNN files, or - for standard output");
+    command
+        ->add_option("--format", options.format,
+                     "png: as seen; bgra: the frame bytes as delivered; raw: the camera's raw "
+                     "frames as PGM")
+        ->check(CLI::IsMember({"png", "bgra", "raw"}));
+    command->add_option("--roi", options.roi, "Region of interest X,Y,W,H");
+    command->add_option("--set", options.settings,
+                        "Property NAME=VALUE before the stream starts (see 'bayercam props')");
+    command->callback([&global, &exitCode] { exitCode = RunCapture(global, options); });
+});
+
+}  // namespace bayercam::tool

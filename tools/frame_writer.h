@@ -1,0 +1,77 @@
+// Writes delivered frames off the streaming path: a thread of its own behind a bounded queue,
+// so that a slow disk or encoder costs frames it reports, never stalls the stream.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bayercam/video_stream.h"
+
+namespace bayercam::tool {
+
+enum class FrameFileFormat {
+    Png,   // the frame as a person would see it
+    Bgra,  // the client frame's bytes as delivered
+    Raw,   // the raw camera frame behind it, as PGM
+};
+
+struct FrameOutput {
+    FrameFileFormat format = FrameFileFormat::Png;
+    std::string directory;  // empty: everything goes to standard output, one file after another
+    int32_t width = 0;      // of the client frames
+    int32_t height = 0;     // rows, whatever the row order
+    uint32_t pitch = 0;
+    bool bottomUp = true;
+};
+
+struct WriteJob {
+    client::Frame* frame;
+    uint32_t index;             // 1 for the first delivered frame: names the file
+    const client::RawImage* raw;  // for FrameFileFormat::Raw
+};
+
+class FrameWriter {
+  public:
+    FrameWriter(FrameOutput output, size_t capacity);
+    // Finishes the queued jobs.
+    ~FrameWriter();
+    FrameWriter(const FrameWriter&) = delete;
+    FrameWriter& operator=(const FrameWriter&) = delete;
+
+    // Takes the job unless `capacity` jobs are waiting; then the frame stays the caller's.
+    bool Offer(const WriteJob& job);
+    // Frames written (or failed) since the last call, for the caller to queue again.
+    std::vector<client::Frame*> TakeDone();
+    // Writes what is queued, then stops the thread. Idempotent.
+    void Finish();
+
+    uint64_t written() const;
+    // The first failure, empty while every write succeeded.
+    std::string error() const;
+    // The file name of frame `index` in `directory`.
+    static std::string FileName(const FrameOutput& output, uint32_t index);
+
+  private:
+    void Run();
+    bool Write(const WriteJob& job, std::string* error);
+    bool WriteTo(std::FILE* out, const WriteJob& job, std::string* error);
+
+    const FrameOutput output_;
+    const size_t capacity_;
+    mutable std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<WriteJob> queue_;
+    std::vector<client::Frame*> done_;
+    bool finishing_ = false;
+    uint64_t written_ = 0;
+    std::string error_;
+    std::thread thread_;
+};
+
+}  // namespace bayercam::tool
