@@ -114,5 +114,25 @@ TEST_F(PropertyCommandsTest, PropsListsEveryPropertyAsJson) {
     for (const char* line : lines) EXPECT_NE(run.out.find(line), std::string::npos) << line;
 }
 
+TEST_F(PropertyCommandsTest, ConvertStartsFromTheSavedSettings) {
+    std::string raw = root_.root() + "/raw.pgm";
+    std::string frame = "P5\n1360 1024\n255\n";
+    for (int i = 0; i < 1360 * 1024; ++i) frame += static_cast<char>(i * 7 % 251);
+    test_support::WriteWholeFile(raw, frame);
+    std::string out = root_.root() + "/out.bgra";
+    auto Convert = [&](const std::string& overrides) {
+        ToolRun run = Tool("convert " + raw + " " + out + " " + overrides);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        return test_support::ReadWholeFile(out);
+    };
+    EXPECT_EQ(Convert("").size(), 1360u * 1024 * 4);
+    ASSERT_EQ(Tool("set RegionOfInterest=8,8,640,480 Brightness=300").exitCode, 0);
+    std::string saved = Convert("");
+    EXPECT_EQ(saved.size(), 640u * 480 * 4);
+    EXPECT_EQ(Convert("--set brightness=300"), saved);
+    EXPECT_NE(Convert("--set Brightness=255"), saved);
+    EXPECT_EQ(Tool("convert " + raw + " " + out + " --set Exposure=9").exitCode, 2);
+}
+
 }  // namespace
 }  // namespace bayercam
