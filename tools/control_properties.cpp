@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "platform/ntstatus.h"
-#include "stream/capture_filter.h"
 
 namespace bayercam::tool {
 namespace {
