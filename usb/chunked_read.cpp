@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "camera/frame_timeout.h"
 #include "platform/pool.h"
-#include "usb/frame_timeout.h"
 #include "usb/packet_transfer.h"
 #include "usb/pipe_recovery.h"
 
@@ -171,7 +171,7 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer
         if (!NT_SUCCESS(ResetImagePipe(&device->usb))) ResetPortIfDisabled(&device->usb);
     }
 
-    int64_t timeout = RelativeTimeoutMs(GetFrameTimeoutMs());
+    int64_t timeout = RelativeTimeoutMs(FrameWaitTime());
     if (KeWaitForSingleObject(&device->chunkDoneEvent, &timeout) == STATUS_TIMEOUT) {
         CancelChunkRequests(device);
         status = STATUS_TIMEOUT;
