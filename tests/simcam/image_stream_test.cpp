@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "camera/frame_timeout.h"
 #include "platform/pool.h"
 #include "simcam/chart_scene.h"
 #include "simcam/image_stream.h"
 #include "simcam/pgm_file.h"
 #include "support/sim_device.h"
 #include "usb/frame_read.h"
-#include "usb/frame_timeout.h"
 #include "usb/packet_transfer.h"
 
 namespace bayercam::sim {
@@ -181,9 +181,9 @@ class ImageStreamTest : public ::testing::Test {
   protected:
     void SetUp() override { live_ = pool::LiveAllocations(); }
     void TearDown() override {
+        if (sim_) SetFrameTimeout(sim_->device(), kDefaultFrameTimeoutMs);
         stream_.reset();
         sim_.reset();
-        SetFrameTimeoutMs(kDefaultFrameTimeoutMs);
         EXPECT_EQ(pool::LiveAllocations(), live_);
     }
     CameraDevice* Start(std::unique_ptr<Scene> scene, double framesPerSecond = 0.0) {
@@ -256,7 +256,7 @@ TEST_F(ImageStreamTest, FrameIntervalHoldsBackTheNextFrame) {
     CameraDevice* device = Start(std::make_unique<ChartScene>(1), 0.001);
     std::vector<uint8_t> frame;
     ASSERT_TRUE(ReadOne(device, &frame));
-    SetFrameTimeoutMs(200);
+    SetFrameTimeout(device, 501);
     EXPECT_EQ(ReadFrameChunked(device, kFrameBytes, frame.data()), STATUS_TIMEOUT);
 }
 

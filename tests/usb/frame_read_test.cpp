@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
+#include "camera/frame_timeout.h"
 #include "platform/pool.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
 #include "support/sim_device.h"
 #include "usb/frame_read.h"
-#include "usb/frame_timeout.h"
 
 namespace bayercam {
 namespace {
@@ -22,9 +22,9 @@ using sim::kImageEndpoint;
 using testing::SimDevice;
 
 // Long enough that a read which should finish never reaches it.
-constexpr int32_t kGenerousTimeoutMs = 20'000;
-// For the reads that are meant to time out.
-constexpr int32_t kShortTimeoutMs = 200;
+constexpr uint32_t kGenerousTimeoutMs = 20'000;
+// For the reads that are meant to time out: the shortest the driver accepts.
+constexpr uint32_t kShortTimeoutMs = 501;
 
 // A frame whose bytes differ between any two offsets a whole number of chunks apart.
 std::vector<uint8_t> Pattern() {
@@ -35,25 +35,28 @@ std::vector<uint8_t> Pattern() {
 
 class FrameReadTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        live_ = pool::LiveAllocations();
-        SetFrameTimeoutMs(kGenerousTimeoutMs);
-    }
+    void SetUp() override { live_ = pool::LiveAllocations(); }
     void TearDown() override {
+        if (sim_) SetFrameTimeout(device(), kDefaultFrameTimeoutMs);
+        Release();
+        pool::Reset();
+        EXPECT_EQ(pool::LiveAllocations(), live_);
+    }
+    // The stream goes first: it is attached to the camera.
+    void Release() {
         stream_.reset();
         sim_.reset();
-        pool::Reset();
-        SetFrameTimeoutMs(kDefaultFrameTimeoutMs);
-        EXPECT_EQ(pool::LiveAllocations(), live_);
     }
 
     // A started camera that streams Pattern() as fast as it is read.
     SimDevice& Started(sim::SimCameraOptions options = {}) {
+        Release();
         sim_ = std::make_unique<SimDevice>(std::move(options));
         sim_->AddAndStart();
         stream_ = std::make_unique<sim::SimImageStream>(
             sim_->camera, std::make_unique<sim::FileScene>(Pattern()), 0.0);
         device()->rawFrameBytes.store(kFrameBytes);
+        SetFrameTimeout(device(), kGenerousTimeoutMs);
         sim_->bus.Recorder().Clear();
         return *sim_;
     }
@@ -171,14 +174,12 @@ TEST_F(FrameReadTest, RefusedBeforeAnyTraffic) {
         EXPECT_EQ(Read(c.length), c.status) << c.name;
         EXPECT_TRUE(ImageTransfers().empty()) << c.name;
         EXPECT_EQ(device()->chunkTable, nullptr) << c.name;
-        stream_.reset();
-        sim_.reset();
     }
 }
 
 TEST_F(FrameReadTest, SilentCameraTimesOutAndEveryRequestIsCancelled) {
     Started();
-    SetFrameTimeoutMs(kShortTimeoutMs);
+    SetFrameTimeout(device(), kShortTimeoutMs);
     stream_->AddFault({1, sim::SimFrameFaultAction::Silent});
     bool ok = true;
     std::vector<uint8_t> buffer(kFrameBytes);
@@ -193,7 +194,7 @@ TEST_F(FrameReadTest, SilentCameraTimesOutAndEveryRequestIsCancelled) {
     ExpectIdle("after the time-out");
 
     // The next read starts clean and gets a whole frame.
-    SetFrameTimeoutMs(kGenerousTimeoutMs);
+    SetFrameTimeout(device(), kGenerousTimeoutMs);
     EXPECT_TRUE(ReadFrame(device(), buffer.data(), &ok));
     EXPECT_EQ(buffer, Pattern());
 }
@@ -225,12 +226,10 @@ TEST_F(FrameReadTest, IncompleteFramesFail) {
     };
     for (const Case& c : cases) {
         Started();
-        SetFrameTimeoutMs(kShortTimeoutMs);
+        SetFrameTimeout(device(), kShortTimeoutMs);
         c.inject(*sim_, *stream_);
         EXPECT_EQ(Read(), c.status) << c.name;
         ExpectIdle(c.name);
-        stream_.reset();
-        sim_.reset();
     }
 }
 
@@ -285,14 +284,12 @@ TEST_F(FrameReadTest, FailedSubmissionResetsThePipeThenThePort) {
         // Whatever the camera still held of that frame does not leak into the next one.
         ASSERT_EQ(Read(), STATUS_SUCCESS) << c.name;
         EXPECT_EQ(buffer_, Pattern()) << c.name;
-        stream_.reset();
-        sim_.reset();
     }
 }
 
 TEST_F(FrameReadTest, EveryFailedAllocationLeavesNothingBehind) {
     Started();
-    SetFrameTimeoutMs(kShortTimeoutMs);
+    SetFrameTimeout(device(), kShortTimeoutMs);
     bool ok = false;
     buffer_.assign(kFrameBytes, 0);
     pool::Reset();
