@@ -26,7 +26,10 @@ void SetClock(CameraDevice* device, int32_t value) {
 int32_t ReadClock(CameraDevice* device) {
     std::lock_guard guard(device->commandLock);
     uint8_t selection;
-    if (ReadLogicRegister(device, kClockLogicRegister, &selection)) {
+    // A byte that is no selection is not taken either: after an answer was lost, the camera's
+    // answers run one behind and the command's acknowledgement arrives in the value's place.
+    if (ReadLogicRegister(device, kClockLogicRegister, &selection) &&
+        selection <= kMaxClockSelection) {
         device->clock.store(selection == kCameraClockTwo ? 2 : selection);
     }
     return device->clock.load();

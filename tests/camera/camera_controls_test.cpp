@@ -175,13 +175,15 @@ TEST_F(CameraControlsTest, ClockSelection) {
     }
 }
 
-TEST_F(CameraControlsTest, ReadClockReportsThreeAsTwoAndKeepsTheOldValueOnFailure) {
+TEST_F(CameraControlsTest, ReadClockReportsThreeAsTwoAndKeepsTheOldValueOnFailureOrNonsense) {
     struct Case {
         uint8_t camera;
         bool answers;
         int32_t clock;  // from an old clock of 4
     };
-    const Case cases[] = {{3, true, 2}, {2, true, 2}, {0, true, 0}, {5, true, 5}, {1, false, 4}};
+    // An answer that is no selection (a stale acknowledgement after a lost answer) is no read.
+    const Case cases[] = {{3, true, 2},  {2, true, 2}, {0, true, 0},  {5, true, 5},
+                          {1, false, 4}, {6, true, 4}, {38, true, 4}, {255, true, 4}};
     for (const Case& c : cases) {
         Restart();
         device()->clock = 4;

@@ -6,6 +6,7 @@
 
 #include "bayercam/client.h"
 #include "camera/frame_timeout.h"
+#include "usb/frame_timeout.h"
 #include "core/camera_device.h"
 #include "imaging/image_processor.h"
 #include "platform/ks_filter.h"
@@ -161,7 +162,7 @@ TEST_F(ControlPropertiesTest, SetsClampOrIgnoreAsEachValueRequires) {
         ASSERT_EQ(Set(c.id, c.set), STATUS_SUCCESS) << kControlProperties[c.id].name;
         EXPECT_EQ(Get(c.id), c.got) << kControlProperties[c.id].name << " set to " << c.set;
     }
-    EXPECT_EQ(FrameWaitTime(), 3000u);
+    EXPECT_EQ(GetFrameTimeoutMs(), 3000u);
     EXPECT_EQ(camera_->sim().camera.SensorRegister(6), 100u & 63);
 }
 

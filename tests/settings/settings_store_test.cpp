@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "camera/frame_timeout.h"
+#include "usb/frame_timeout.h"
 #include "core/camera_device.h"
 #include "platform/pool.h"
 #include "support/settings_camera.h"
@@ -142,7 +143,7 @@ TEST_F(SettingsStoreTest, ValuesAreClampedOrIgnoredAsTheirRulesSay) {
         SettingsCamera camera(caseRoot);
         camera.StartWith(c.values);
         EXPECT_EQ(View(camera.device()), Defaults(c.change)) << c.values;
-        EXPECT_EQ(FrameWaitTime(), static_cast<uint32_t>(camera.device()->timeout)) << c.values;
+        EXPECT_EQ(GetFrameTimeoutMs(), static_cast<uint32_t>(camera.device()->timeout)) << c.values;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "camera/frame_timeout.h"
+#include "usb/frame_timeout.h"
 #include "platform/pool.h"
 #include "simcam/chart_scene.h"
 #include "simcam/image_stream.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "camera/frame_timeout.h"
+#include "usb/frame_timeout.h"
 #include "platform/pool.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
