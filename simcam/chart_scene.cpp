@@ -101,7 +101,12 @@ ChartScene::ChartScene(uint64_t seed) : mosaic_(kFrameBytes) {
 
 void ChartScene::Render(const SensorSettings& sensor, uint64_t frame, uint8_t* out) {
     const ResponseLut lut = BuildResponseLut(sensor);
-    for (uint32_t i = 0; i < kFrameBytes; ++i) out[i] = lut[mosaic_[i]];
+    if (seenResponse_ != lut) {
+        seen_.resize(kFrameBytes);
+        for (uint32_t i = 0; i < kFrameBytes; ++i) seen_[i] = lut[mosaic_[i]];
+        seenResponse_ = lut;
+    }
+    std::copy(seen_.begin(), seen_.end(), out);
 
     // The marker: a bright disc that bounces around the frame.
     uint32_t left = Bounce(markerStartX_ + frame * kMarkerSpeedX, kFrameWidth - kMarkerSize);

@@ -1,10 +1,12 @@
 // A colour test chart in front of the simulated sensor: 24 colour and grey patches over a grey
 // ramp, seen through colour filters of unequal sensitivity, with a bright marker that moves from
-// frame to frame. The chart's mosaic is computed once; a frame costs one table look-up per pixel.
+// frame to frame. The chart's mosaic is computed once, and seen through the sensor's response
+// again only when that changes: a frame costs a copy and the marker.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "simcam/scene.h"
@@ -30,7 +32,9 @@ class ChartScene : public Scene {
   private:
     static constexpr uint32_t kMarkerSize = 48;
 
-    std::vector<uint8_t> mosaic_;            // signal of every pixel of the still chart
+    std::vector<uint8_t> mosaic_;  // signal of every pixel of the still chart
+    std::vector<uint8_t> seen_;    // mosaic_ through `seenResponse_`
+    std::optional<ResponseLut> seenResponse_;
     std::array<uint8_t, 4> markerSignal_{};  // by mosaic site: R, G (red row), G (blue row), B
     uint64_t markerStartX_;
     uint64_t markerStartY_;
