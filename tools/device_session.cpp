@@ -33,11 +33,15 @@ bool RealCameraNamed(const GlobalOptions& global) {
     return !global.usbDevice.empty() || !global.usbPath.empty();
 }
 
+// --sim together with a real camera is a mistake, not a choice.
+bool OneCameraChosen(const GlobalOptions& global, std::string* error) {
+    if (!global.sim || !RealCameraNamed(global)) return true;
+    *error = "--sim and --usb/--usb-path name different cameras: give one of them";
+    return false;
+}
+
 bool ParseSelector(const GlobalOptions& global, UsbDeviceSelector* selector, std::string* error) {
-    if (global.sim && RealCameraNamed(global)) {
-        *error = "--sim and --usb/--usb-path name different cameras: give one of them";
-        return false;
-    }
+    if (!OneCameraChosen(global, error)) return false;
     if (ParseUsbDeviceSelector(global.usbDevice, global.usbPath, selector, error)) return true;
     if (!RealCameraNamed(global)) *error += ", or --sim for the simulated camera";
     return false;
@@ -108,6 +112,7 @@ std::unique_ptr<UsbBackend> DeviceSession::OpenUsb(const GlobalOptions& global,
 
 std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
                                                    std::string* error) {
+    if (!OneCameraChosen(global, error)) return nullptr;
     std::unique_ptr<DeviceSession> session(new DeviceSession);
     if (!global.usbTrace.empty()) {
         session->trace_ = std::make_unique<UsbmonPcapWriter>();

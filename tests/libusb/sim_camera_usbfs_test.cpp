@@ -12,11 +12,9 @@
 #include <thread>
 
 #include "bayercam/camera.h"
-#include "bayercam/video_stream.h"
 #include "camera/frame_timeout.h"
 #include "core/camera_device.h"
 #include "libusb/usbfs_device.h"
-#include "platform/pool.h"
 #include "platform/usb_device_list.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
@@ -203,9 +201,9 @@ TEST_F(SimCameraUsbfsTest, StalledImagePipeRecoversThroughThePipeReset) {
     OpenThroughLibusb();
     device()->rawFrameBytes.store(kFrameBytes);
     camera_.AddFault({kImageEndpoint, 1, sim::SimFaultAction::Stall});
-    // Every chunk ends with the stall; the read itself ends in time, as chunk errors do.
-    EXPECT_TRUE(Read(kGenerousTimeoutMs));
-    EXPECT_FALSE(buffer_ == Pattern());
+    // Every chunk ends with the stall at once: the read fails without waiting for its time-out.
+    EXPECT_FALSE(Read(kGenerousTimeoutMs));
+    EXPECT_EQ(node_->PendingUrbs(), 0u);
 
     EXPECT_EQ(ResetImagePipe(&device()->usb), STATUS_SUCCESS);
     EXPECT_EQ(camera_.HaltsCleared(kImageEndpoint), 1);
@@ -225,33 +223,6 @@ TEST_F(SimCameraUsbfsTest, PortResetReachesTheCameraAndKeepsItUsable) {
     EXPECT_EQ(node_->Counters().resets, 1);
     ASSERT_TRUE(Read(kGenerousTimeoutMs));
     EXPECT_TRUE(buffer_ == Pattern());
-}
-
-TEST_F(SimCameraUsbfsTest, UnplugWhileStreamingEndsTheStreamAndLeavesNothingBehind) {
-    const int64_t live = pool::LiveAllocations();
-    Plug(std::make_unique<sim::FileScene>(Pattern()), 30);
-    OpenThroughLibusb();
-    {
-        client::Filter filter;
-        ASSERT_TRUE(opened_->OpenFilter(&filter).ok());
-        client::VideoStream stream;
-        ASSERT_TRUE(stream.Open(filter, {.frames = 4}).ok());
-        ASSERT_TRUE(stream.Start().ok());
-        client::Frame* frame = nullptr;
-        ASSERT_TRUE(stream.Next(kGenerousTimeoutMs, &frame).ok());
-        stream.Requeue(frame);
-
-        node_->Unplug();
-        // The chunk requests in flight tell the backend; after that nothing more is delivered.
-        EXPECT_TRUE(Eventually([&] { return opened_->Backend().PortStatus() == 0; }));
-        EXPECT_TRUE(Eventually([&] { return stream.Next(0, &frame).code == STATUS_TIMEOUT; }));
-        stream.Stop();
-        stream.Close();
-    }
-    opened_.reset();
-    EXPECT_EQ(pool::LiveAllocations(), live);
-    node_.reset();
-    EXPECT_EQ(camera_.PendingTransfers(), 0);
 }
 
 // ---- The tool against the emulated node ----
@@ -295,7 +266,7 @@ TEST_F(SimCameraUsbfsTest, CaptureThroughLibusbIsByteIdenticalToTheSimulatedCame
             EXPECT_TRUE(ReadWhole(entry.path()) == ReadWhole(twin)) << twin;
         }
         EXPECT_EQ(files, 3u);
-        EXPECT_GT(fs::file_size(trace), 1'000'000u);  // the frames are in it
+        EXPECT_GT(fs::file_size(trace), 100'000u);  // the transfers of the start and the frames
     }
     // Without a serial number the camera's settings are kept under its bus path.
     const std::string saved =
