@@ -202,6 +202,11 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
             status = stream.Next(kPollMs, &frame);
             auto now = std::chrono::steady_clock::now();
             if (status.code == STATUS_TIMEOUT) {
+                if (!session->Device().Connected()) {
+                    failure = {STATUS_DEVICE_NOT_CONNECTED,
+                               "the camera left the bus while streaming (unplugged?)"};
+                    break;
+                }
                 if (now - lastFrame > std::chrono::milliseconds(stallLimit)) {
                     failure = {STATUS_TIMEOUT, "no frame from the camera for " +
                                                    std::to_string(stallLimit / 1000) + " s"};

@@ -76,17 +76,21 @@ bool ParseOverride(const std::string& text, Override* out, std::string* error) {
 }
 
 // The settings a stream of this camera would start from: its saved ones, else the defaults.
-void LoadStartingSettings(const GlobalOptions& global, CameraDevice* device) {
+// False with `*error` set when the camera's settings cannot be found.
+bool LoadStartingSettings(const GlobalOptions& global, CameraDevice* device, std::string* error) {
+    std::string instanceId;
+    if (!FindSettingsInstance(global, &instanceId, error)) return false;
     UseSettingsDir(global);
     DEVICE_OBJECT instance{};
     SettingArray values = DefaultSettings();
-    if (NT_SUCCESS(RegistryRegisterDevice(&instance, SettingsInstanceId(global)))) {
+    if (NT_SUCCESS(RegistryRegisterDevice(&instance, instanceId))) {
         ReadSavedSettings(&instance, &values);
         RegistryUnregisterDevice(&instance);
     }
     device->defaultPipelineMode = 2;
     RefreshPipelineMode(device);
     ApplyStreamSettings(device, values);
+    return true;
 }
 
 void ApplyOverride(CameraDevice* device, const Override& o) {
@@ -204,7 +208,11 @@ int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
         std::fprintf(stderr, "bayercam convert: out of memory\n");
         return kExitFailure;
     }
-    LoadStartingSettings(global, device);
+    if (!LoadStartingSettings(global, device, &error)) {
+        std::fprintf(stderr, "bayercam convert: %s\n", error.c_str());
+        PoolDelete(device);
+        return kExitFailure;
+    }
     for (const Override& o : overrides) ApplyOverride(device, o);
     if (!options.roi.empty() && !ApplyRoi(device, options.roi, &error)) {
         std::fprintf(stderr, "bayercam convert: %s\n", error.c_str());

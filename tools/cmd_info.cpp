@@ -80,7 +80,14 @@ int RunInfo(const GlobalOptions& global) {
         std::fprintf(stderr, "bayercam: %s\n", error.c_str());
         return 1;
     }
-    std::printf("camera: %s\n", session->Simulated() ? "simulated" : "USB");
+    if (session->Simulated())
+        std::printf("camera: simulated\n");
+    else
+        std::printf(
+            "camera: USB %s %04x:%04x serial %s\n", session->UsbDevice().busPath.c_str(),
+            session->UsbDevice().vendorId, session->UsbDevice().productId,
+            session->UsbDevice().serial.empty() ? "-" : session->UsbDevice().serial.c_str());
+    std::printf("settings: %s\n", session->SettingsInstance().c_str());
     PrintDeviceDescriptor(session->Bus());
     PrintConfiguration(session->Camera()->usb);
     NTSTATUS status = session->StartStatus();

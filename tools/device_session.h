@@ -9,6 +9,7 @@
 #include "core/camera_device.h"
 #include "platform/ks.h"
 #include "platform/usb_bus.h"
+#include "platform/usb_device_selection.h"
 #include "platform/usbmon_pcap.h"
 #include "tools/command.h"
 
@@ -19,9 +20,17 @@ class SimImageStream;
 
 namespace bayercam::tool {
 
-// The instance folder of the camera's settings below the settings root: "sim" for the simulated
-// camera and when no real camera is named, else one per --usb or --usb-path choice.
-std::string SettingsInstanceId(const GlobalOptions& global);
+// The instance folder of the simulated camera's settings below the settings root.
+inline constexpr const char* kSimInstanceId = "sim";
+
+// The instance folder of a real camera's settings: from its serial number when it has one, so the
+// settings follow the camera from socket to socket, else from its bus path. One folder name.
+std::string SettingsInstanceId(const UsbDeviceInfo& device);
+
+// The instance folder of the camera the global options choose, without taking the camera:
+// kSimInstanceId when no real camera is named. False with `*error` set when the options are
+// malformed, or the camera named is not attached and the choice alone does not say which it is.
+bool FindSettingsInstance(const GlobalOptions& global, std::string* instance, std::string* error);
 
 // Points the settings store at --settings-dir (or its default).
 void UseSettingsDir(const GlobalOptions& global);
@@ -42,6 +51,12 @@ class DeviceSession {
     CameraDevice* Camera() { return camera_->Record(); }
     UsbBus& Bus() { return camera_->Bus(); }
     client::Camera& Client() { return *camera_; }
+    // False once the camera has left the bus (unplugged, or gone after a failed reset).
+    bool Connected() { return (camera_->Backend().PortStatus() & USBD_PORT_CONNECTED) != 0; }
+    // The real camera that was opened; empty for the simulated one.
+    const UsbDeviceInfo& UsbDevice() const { return usbDevice_; }
+    // The folder of this camera's settings below the settings root.
+    const std::string& SettingsInstance() const { return instance_; }
     // The simulated camera, or null for real hardware.
     sim::SimCamera* Simulated() { return simulated_; }
     // The simulated camera's image side, or null for real hardware.
@@ -49,8 +64,13 @@ class DeviceSession {
 
   private:
     DeviceSession() = default;
+    // The backends the options choose; null with `*error` set when there is none.
+    std::unique_ptr<UsbBackend> OpenSimulated(const GlobalOptions& global, std::string* error);
+    std::unique_ptr<UsbBackend> OpenUsb(const GlobalOptions& global, std::string* error);
 
     std::unique_ptr<UsbmonPcapWriter> trace_;  // outlives the bus whose traffic it writes
+    UsbDeviceInfo usbDevice_;
+    std::string instance_;
     sim::SimCamera* simulated_ = nullptr;
     std::unique_ptr<client::Camera> camera_;
     std::unique_ptr<sim::SimImageStream> imageStream_;  // attached to `simulated_`
