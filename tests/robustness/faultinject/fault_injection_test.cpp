@@ -30,7 +30,7 @@ namespace {
 
 constexpr int kFrames = 100;          // frames of the clean life
 constexpr int kFramesAfterFault = 2;  // frames a fault run takes once its fault took effect
-constexpr int kFaultFrames = 10;      // frames whose allocations and requests are failed
+constexpr int kFaultFrames = 5;       // frames whose allocations and requests are failed
 constexpr uint64_t kFrameStride = 4;
 constexpr USBD_STATUS kInjectedUsbd = USBD_STATUS_DEV_NOT_RESPONDING;
 
