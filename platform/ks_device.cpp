@@ -152,7 +152,9 @@ void KsPnpStopDevice(KSDEVICE* device) {
     device->Impl->startOutstanding = false;
 }
 
+// A KSDEVICE made without KsPnpAddDevice (a bare record in a test) has no handle count.
 bool KsDeviceOpenFilter(KSDEVICE* device) {
+    if (!device->Impl) return true;
     std::lock_guard<std::mutex> guard(device->Impl->handleLock);
     if (device->Impl->removePending) return false;
     ++device->Impl->openFilters;
@@ -160,6 +162,7 @@ bool KsDeviceOpenFilter(KSDEVICE* device) {
 }
 
 void KsDeviceCloseFilter(KSDEVICE* device) {
+    if (!device->Impl) return;
     {
         std::lock_guard<std::mutex> guard(device->Impl->handleLock);
         if (--device->Impl->openFilters > 0 || !device->Impl->removePending) return;
