@@ -16,6 +16,11 @@ struct KSDEVICE_IMPL {
     KSFILTERFACTORY* factories = nullptr;  // oldest first
     DEVICE_OBJECT functionalDevice{};
     bool startOutstanding = false;  // a Start was called and no Stop since
+    // Open filters keep the device: a removal while any is open completes when the last closes,
+    // as the remove request only comes once every handle is closed.
+    std::mutex handleLock;
+    int openFilters = 0;
+    bool removePending = false;
 };
 
 namespace {
@@ -147,8 +152,32 @@ void KsPnpStopDevice(KSDEVICE* device) {
     device->Impl->startOutstanding = false;
 }
 
+// A KSDEVICE made without KsPnpAddDevice (a bare record in a test) has no handle count.
+bool KsDeviceOpenFilter(KSDEVICE* device) {
+    if (!device->Impl) return true;
+    std::lock_guard<std::mutex> guard(device->Impl->handleLock);
+    if (device->Impl->removePending) return false;
+    ++device->Impl->openFilters;
+    return true;
+}
+
+void KsDeviceCloseFilter(KSDEVICE* device) {
+    if (!device->Impl) return;
+    {
+        std::lock_guard<std::mutex> guard(device->Impl->handleLock);
+        if (--device->Impl->openFilters > 0 || !device->Impl->removePending) return;
+    }
+    KsPnpStopDevice(device);
+    FreeDevice(device);
+}
+
 void KsPnpRemoveDevice(KSDEVICE* device) {
     if (!device) return;
+    {
+        std::lock_guard<std::mutex> guard(device->Impl->handleLock);
+        device->Impl->removePending = true;
+        if (device->Impl->openFilters > 0) return;
+    }
     // A start that failed still leaves what it set up; the stop releases it before the bag goes.
     KsPnpStopDevice(device);
     FreeDevice(device);

@@ -40,7 +40,13 @@ NTSTATUS KsPnpStartDevice(KSDEVICE* device);
 // clears the started mark. Does nothing when no start has been made since the last stop.
 void KsPnpStopDevice(KSDEVICE* device);
 // Stops the device if a start is outstanding, empties the object bag (running every free
-// callback), releases every factory and frees the device.
+// callback), releases every factory and frees the device. While filters of the device are open
+// all of that waits for the last of them to close; no filter opens meanwhile.
 void KsPnpRemoveDevice(KSDEVICE* device);
+
+// Filter handles on the device, for the filter's create and close: false when the device is
+// being removed (the filter must not open); the last close of a removed device frees it.
+bool KsDeviceOpenFilter(KSDEVICE* device);
+void KsDeviceCloseFilter(KSDEVICE* device);
 
 }  // namespace bayercam

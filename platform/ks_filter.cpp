@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ks_device.h"
 #include "platform/ks_filter_impl.h"
 #include "platform/ks_object_bag.h"
 #include "platform/pool.h"
@@ -10,10 +11,11 @@ namespace bayercam {
 
 namespace {
 
-void DestroyFilter(KSFILTER* filter) {
+void DestroyFilter(KSFILTER* filter, KSDEVICE* device) {
     KsFreeObjectBag(filter->Bag);
     PoolDelete(filter->Impl);
     PoolDelete(filter);
+    KsDeviceCloseFilter(device);
 }
 
 bool DescriptorUsable(const KSFILTER_DESCRIPTOR* descriptor) {
@@ -76,14 +78,18 @@ NTSTATUS KsCreateFilter(KSDEVICE* device, const KSFILTER_DESCRIPTOR* descriptor,
     if (!out) return STATUS_INVALID_PARAMETER;
     *out = nullptr;
     if (!device || !descriptor || !DescriptorUsable(descriptor)) return STATUS_INVALID_PARAMETER;
+    if (!KsDeviceOpenFilter(device)) return STATUS_INVALID_DEVICE_STATE;
 
     auto* filter = PoolNew<KSFILTER>();
-    if (!filter) return STATUS_INSUFFICIENT_RESOURCES;
+    if (!filter) {
+        KsDeviceCloseFilter(device);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     filter->Descriptor = descriptor;
     filter->Impl = PoolNew<KSFILTER_IMPL>();
     filter->Bag = KsCreateObjectBag();
     if (!filter->Impl || !filter->Bag) {
-        DestroyFilter(filter);
+        DestroyFilter(filter, device);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     filter->Impl->device = device;
@@ -94,7 +100,7 @@ NTSTATUS KsCreateFilter(KSDEVICE* device, const KSFILTER_DESCRIPTOR* descriptor,
         KsInitializeObjectIrp(&irp, filter, IRP_MJ_CREATE);
         NTSTATUS status = descriptor->Dispatch->Create(filter, &irp);
         if (!NT_SUCCESS(status)) {
-            DestroyFilter(filter);
+            DestroyFilter(filter, device);
             return status;
         }
     }
@@ -116,7 +122,7 @@ NTSTATUS KsCloseFilter(KSFILTER* filter) {
             status = dispatch->Close(filter, &irp);
         }
     }
-    DestroyFilter(filter);
+    DestroyFilter(filter, filter->Impl->device);
     return status;
 }
 

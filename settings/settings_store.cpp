@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 
@@ -109,7 +110,9 @@ bool LoadSettings(CameraDevice* device) {
     std::lock_guard guard(device->settingsLock);
     LoadFrameTimeout(device, static_cast<uint32_t>(values[kSettingTimeout]));
     SetExposure(device, static_cast<uint32_t>(values[kSettingExposure]));
-    SetGlobalGain(device, static_cast<uint32_t>(values[kSettingGlobalGain]));
+    // A camera that refuses the gain now must not cost the saved gain at the next save.
+    const auto gain = static_cast<uint32_t>(values[kSettingGlobalGain]);
+    if (!SetGlobalGain(device, gain)) device->globalGain.store(std::min(gain, kMaxGlobalGain));
     // "AGC", "AEC", "Clock", "ExTrigger" and "SubSample" are read but not applied: the clock in
     // effect is the one the camera reports.
     ApplyStreamSettings(device, values);

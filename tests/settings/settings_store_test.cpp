@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "camera/frame_timeout.h"
-#include "usb/frame_timeout.h"
 #include "core/camera_device.h"
 #include "platform/pool.h"
-#include "support/settings_camera.h"
 #include "settings/settings_store.h"
 #include "settings/settings_values.h"
+#include "support/settings_camera.h"
+#include "usb/frame_timeout.h"
 
 namespace bayercam {
 namespace {
@@ -178,6 +178,20 @@ TEST_F(SettingsStoreTest, WithoutAUsableStoreNothingIsAppliedAndNothingSaved) {
     EXPECT_FALSE(LoadSettings(device));
     EXPECT_EQ(device->brightness, 300);
     EXPECT_FALSE(SaveSettings(device));
+}
+
+// The gain keeps its old value when the camera refuses it, but a load must not lose the saved
+// one: the next save would write the old value over it.
+TEST_F(SettingsStoreTest, AGainTheCameraRefusesAtLoadIsStillSaved) {
+    SettingsCamera camera(root);
+    camera.StartWith("GlobalGain = dword:100");
+    test_support::WriteWholeFile(camera.ValuesFile(), "GlobalGain = dword:2000");
+    camera.sim().camera.Unplug();
+    ASSERT_TRUE(LoadSettings(camera.device()));
+    EXPECT_EQ(camera.device()->globalGain.load(), 1023u);
+    ASSERT_TRUE(SaveSettings(camera.device()));
+    EXPECT_NE(ReadWholeFile(camera.ValuesFile()).find("GlobalGain = dword:1023"),
+              std::string::npos);
 }
 
 TEST_F(SettingsStoreTest, AnUnboundDeviceLoadsAndSavesNothing) {

@@ -36,11 +36,27 @@ TEST_P(AsyncCompletionTest, DeviceLifeWithFrames) {
     RunBounded("device life", [&] {
         ScenarioOptions options;
         options.frames = 3;
+        options.direct = true;
         options.arm = [this](SimDevice& sim) { Arm(sim); };
         outcome = RunScenario(options);
     });
     EXPECT_EQ(outcome.startStatus, STATUS_SUCCESS);
     EXPECT_EQ(outcome.framesGood, 3);
+    EXPECT_EQ(outcome.framesFailed, 0);
+}
+
+// The same with the capture thread reading and a client taking the frames through the pin.
+TEST_P(AsyncCompletionTest, ClientLifeWithFrames) {
+    ScenarioOutcome outcome;
+    RunBounded("client life", [&] {
+        ScenarioOptions options;
+        options.frames = 10;
+        options.arm = [this](SimDevice& sim) { Arm(sim); };
+        outcome = RunScenario(options);
+    });
+    EXPECT_EQ(outcome.startStatus, STATUS_SUCCESS);
+    EXPECT_TRUE(outcome.streaming);
+    EXPECT_EQ(outcome.framesGood, 10);
     EXPECT_EQ(outcome.framesFailed, 0);
 }
 

@@ -7,11 +7,15 @@
 #include <cstdio>
 #include <thread>
 
+#include "bayercam/client.h"
+#include "bayercam/video_stream.h"
 #include "platform/pool.h"
+#include "props/control_requests.h"
 #include "robustness/bounded_run.h"
 #include "robustness/device_scenario.h"
 #include "simcam/image_stream.h"
 #include "simcam/scene.h"
+#include "stream/capture_filter.h"
 #include "usb/frame_read.h"
 #include "usb/frame_timeout.h"
 
@@ -44,6 +48,7 @@ TEST_F(SurpriseRemovalTest, UnplugAtEveryRequest) {
     ScenarioOutcome clean;
     RunBounded("counting run", [&] {
         ScenarioOptions options;
+        options.direct = true;
         options.arm = UnplugAtRequest(0, &requests);
         clean = RunScenario(options);
     });
@@ -55,6 +60,7 @@ TEST_F(SurpriseRemovalTest, UnplugAtEveryRequest) {
         ScenarioOutcome outcome;
         RunBounded("unplug at request " + std::to_string(n), [&] {
             ScenarioOptions options;
+            options.direct = true;
             options.arm = UnplugAtRequest(n, &seen);
             outcome = RunScenario(options);
         });
@@ -98,6 +104,73 @@ TEST_F(SurpriseRemovalTest, WaitingReaderIsWokenByUnplug) {
         sim.Stop();
         sim.Remove();
     });
+}
+
+// A client holding the filter and its running pin across the unplug and the removal: the device
+// stays until the last handle closes (a property request still reaches it, a frame wait ends
+// within its bound), then everything goes. With and without a client waiting for a frame at the
+// moment of the unplug, and with either handle closed last.
+TEST_F(SurpriseRemovalTest, DeviceMemoryGoesWhenTheLastHandleCloses) {
+    struct Case {
+        const char* name;
+        bool clientWaiting;
+        bool closePinFirst;
+    } cases[] = {
+        {"pin closed first", false, true},
+        {"filter closed first", false, false},
+        {"client waiting for a frame", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunBounded(c.name, [&] {
+            SimDevice sim;
+            const int64_t beforeAdd = pool::LiveAllocations();
+            sim.AddAndStart();
+            std::string error;
+            sim::SimImageStream images(sim.camera, sim::MakeScene("chart", 1, &error), 0.0);
+            client::Filter filter;
+            ASSERT_TRUE(filter.Open(*sim.ksDevice, CaptureFilterDescriptor).ok());
+            client::VideoStream stream;
+            ASSERT_TRUE(stream.Open(filter, {.frames = 2}).ok());
+            ASSERT_TRUE(stream.Start().ok());
+            client::Frame* frame = nullptr;
+            ASSERT_TRUE(stream.Next(10'000, &frame).ok());
+            stream.Requeue(frame);
+
+            // The waiting client takes frames until one does not come within its bound.
+            std::atomic<int> taken{0};
+            std::thread client;
+            if (c.clientWaiting) {
+                client = std::thread([&] {
+                    client::Frame* next = nullptr;
+                    while (stream.Next(2'000, &next).ok()) {
+                        ++taken;
+                        stream.Requeue(next);
+                    }
+                });
+                while (taken.load() < 3) std::this_thread::yield();
+            }
+            sim.camera.Unplug();
+            sim.Remove();
+            if (client.joinable()) client.join();
+
+            // The handles still reach the device.
+            ControlRequest exposure{};
+            EXPECT_TRUE(filter.GetProperty(ControlPropertySetId, 2, &exposure).ok());
+            EXPECT_GT(pool::LiveAllocations(), beforeAdd);
+            if (c.closePinFirst) {
+                EXPECT_TRUE(stream.Close().ok());
+                EXPECT_GT(pool::LiveAllocations(), beforeAdd) << "the filter holds the device";
+                filter.Close();
+            } else {
+                filter.Close();
+                EXPECT_GT(pool::LiveAllocations(), beforeAdd) << "the pin holds the device";
+                EXPECT_TRUE(stream.Close().ok());
+            }
+            EXPECT_EQ(pool::LiveAllocations(), beforeAdd);
+            EXPECT_EQ(sim.bus.PendingTransfers(), 0);
+        });
+    }
 }
 
 }  // namespace
