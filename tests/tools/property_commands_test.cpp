@@ -18,8 +18,10 @@ struct ToolRun {
 // Runs the tool on the simulated camera with its settings in `settingsDir`.
 ToolRun Tool(const std::string& settingsDir, const std::string& arguments) {
     std::string errFile = settingsDir + "/stderr";
-    std::string command = std::string(BAYERCAM_TOOL) + " --sim --sim-fps 0 --settings-dir '" +
-                          settingsDir + "' " + arguments + " 2>'" + errFile + "'";
+    // Appended piece by piece: GCC 12 misreads a long chain of temporaries as an overflow.
+    std::string command = BAYERCAM_TOOL;
+    command += " --sim --sim-fps 0 --settings-dir '";
+    command += settingsDir + "' " + arguments + " 2>'" + errFile + "'";
     ToolRun run{};
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return {-1, "", "popen failed"};
