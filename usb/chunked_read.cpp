@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/pool.h"
+#include "usb/bulk_transfer.h"
 #include "usb/frame_timeout.h"
 #include "usb/packet_transfer.h"
 #include "usb/pipe_recovery.h"
@@ -79,14 +80,7 @@ bool BuildChunk(CameraDevice* device, ChunkRequest* slot, const USBD_PIPE_INFORM
     }
     IoBuildPartialMdl(frameMdl, mdl, frameMdl->StartVa + offset, chunkLength);
 
-    auto& transfer = urb->UrbBulkOrInterruptTransfer;
-    transfer.Hdr.Length = sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER);
-    transfer.Hdr.Function = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
-    transfer.PipeHandle = pipe.PipeHandle;
-    transfer.TransferFlags = USBD_SHORT_TRANSFER_OK;
-    if (pipe.EndpointAddress & 0x80) transfer.TransferFlags |= USBD_TRANSFER_DIRECTION_IN;
-    transfer.TransferBufferLength = chunkLength;
-    transfer.TransferBufferMDL = mdl;
+    BuildBulkTransfer(urb, pipe, nullptr, mdl, chunkLength);
 
     slot->owner = device;
     slot->urb = urb;

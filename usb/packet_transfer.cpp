@@ -2,6 +2,7 @@
 
 #include "core/camera_device.h"
 #include "platform/pool.h"
+#include "usb/bulk_transfer.h"
 #include "usb/internal_request.h"
 
 namespace bayercam {
@@ -11,14 +12,7 @@ namespace {
 URB* BuildPacketUrb(const USBD_PIPE_INFORMATION& pipe, uint8_t* buffer) {
     auto* urb = static_cast<URB*>(ExAllocatePoolZero(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER)));
     if (!urb) return nullptr;
-    auto& transfer = urb->UrbBulkOrInterruptTransfer;
-    transfer.Hdr.Length = sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER);
-    transfer.Hdr.Function = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
-    transfer.PipeHandle = pipe.PipeHandle;
-    transfer.TransferFlags = USBD_SHORT_TRANSFER_OK;
-    if (pipe.EndpointAddress & 0x80) transfer.TransferFlags |= USBD_TRANSFER_DIRECTION_IN;
-    transfer.TransferBufferLength = kPacketBytes;
-    transfer.TransferBuffer = buffer;
+    BuildBulkTransfer(urb, pipe, buffer, nullptr, kPacketBytes);
     return urb;
 }
 
