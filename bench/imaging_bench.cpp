@@ -9,7 +9,7 @@
 #include "core/camera_device.h"
 #include "imaging/bayer_kernels.h"
 #include "imaging/image_processor.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 
 namespace bayercam {
 namespace {

@@ -7,7 +7,7 @@
 #include "camera/register_access.h"
 #include "camera/startup_sequence_tables.h"
 #include "core/camera_device.h"
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
 #include "settings/settings_store.h"
 #include "usb/packet_transfer.h"
 

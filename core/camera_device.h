@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/ntstatus.h"
-#include "platform/sync.h"
+#include "platform/kernel/ntstatus.h"
+#include "platform/kernel/sync.h"
 #include "usb/usb_target.h"
 
 namespace bayercam {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/ntstatus.h"
+#include "platform/kernel/ntstatus.h"
 
 namespace bayercam {
 

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
 
 namespace bayercam {
 

@@ -1,7 +1,7 @@
 // The driver entry and the device's start and stop, as the streaming class driver calls them.
 #pragma once
 
-#include "platform/ks.h"
+#include "platform/ks/ks.h"
 
 namespace bayercam {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "core/camera_device.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 
 namespace bayercam {
 namespace {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
 
 namespace bayercam {
 

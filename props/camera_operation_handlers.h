@@ -2,8 +2,8 @@
 // direct register access and the camera's re-initialisation.
 #pragma once
 
-#include "platform/irp.h"
-#include "platform/ntstatus.h"
+#include "platform/kernel/irp.h"
+#include "platform/kernel/ntstatus.h"
 
 namespace bayercam {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/ks.h"
+#include "platform/ks/ks.h"
 #include "props/control_requests.h"
 
 namespace bayercam {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/ks_types.h"
+#include "platform/ks/ks_types.h"
 
 namespace bayercam {
 

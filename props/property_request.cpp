@@ -1,6 +1,6 @@
 #include "props/property_request.h"
 
-#include "platform/ks_filter.h"
+#include "platform/ks/ks_filter.h"
 
 namespace bayercam {
 

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "core/camera_device.h"
-#include "platform/irp.h"
-#include "platform/ntstatus.h"
+#include "platform/kernel/irp.h"
+#include "platform/kernel/ntstatus.h"
 #include "props/control_requests.h"
 
 namespace bayercam {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "settings/settings_values.h"
 
 namespace bayercam {

@@ -8,7 +8,7 @@
 #include "camera/camera_geometry.h"
 #include "camera/frame_timeout.h"
 #include "core/camera_device.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "props/image_settings.h"
 #include "settings/settings_key.h"
 #include "settings/settings_values.h"

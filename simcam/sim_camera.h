@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/usb_backend.h"
+#include "platform/usb_stack/usb_backend.h"
 #include "simcam/sim_descriptors.h"
 
 namespace bayercam::sim {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/ntstatus.h"
-#include "platform/usb.h"
+#include "platform/kernel/ntstatus.h"
+#include "platform/usb_stack/usb.h"
 
 namespace bayercam::sim {
 

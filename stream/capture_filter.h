@@ -1,7 +1,7 @@
 // The capture filter that the device's filter factory creates: one video capture pin.
 #pragma once
 
-#include "platform/ks.h"
+#include "platform/ks/ks.h"
 
 namespace bayercam {
 

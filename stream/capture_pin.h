@@ -5,10 +5,10 @@
 #include <cstdint>
 
 #include "core/camera_device.h"
-#include "platform/ks.h"
-#include "platform/ks_clock.h"
-#include "platform/ks_pin.h"
-#include "platform/ks_types.h"
+#include "platform/ks/ks.h"
+#include "platform/ks/ks_clock.h"
+#include "platform/ks/ks_pin.h"
+#include "platform/ks/ks_types.h"
 #include "stream/capture_stream.h"
 
 namespace bayercam {

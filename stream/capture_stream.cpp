@@ -3,7 +3,7 @@
 #include "core/camera_device.h"
 #include "core/capture_context.h"
 #include "imaging/image_processor.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 
 namespace bayercam {
 namespace {

@@ -2,7 +2,7 @@
 // the camera's settings.
 #pragma once
 
-#include "platform/ks.h"
+#include "platform/ks/ks.h"
 
 namespace bayercam {
 

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/ks_pin.h"
+#include "platform/ks/ks_pin.h"
 #include "stream/capture_pin.h"
 
 namespace bayercam {

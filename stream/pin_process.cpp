@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "core/capture_context.h"
-#include "platform/ks_stream_pointer.h"
+#include "platform/ks/ks_stream_pointer.h"
 #include "stream/capture_pin.h"
 #include "stream/frame_copy.h"
 

@@ -2,7 +2,7 @@
 // rewrites its size fields whenever the region of interest changes and no pin exists.
 #pragma once
 
-#include "platform/ks_types.h"
+#include "platform/ks/ks_types.h"
 
 namespace bayercam {
 

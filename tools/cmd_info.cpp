@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/usb_descriptors.h"
+#include "platform/usb_stack/usb_descriptors.h"
 #include "tools/device_session.h"
 
 namespace bayercam::tool {

@@ -2,7 +2,7 @@
 // opened by this user.
 #include <cstdio>
 
-#include "platform/usb_device_list.h"
+#include "platform/libusb/usb_device_list.h"
 #include "tools/command.h"
 
 namespace bayercam::tool {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/ntstatus.h"
+#include "platform/kernel/ntstatus.h"
 
 namespace bayercam::tool {
 namespace {

@@ -7,10 +7,10 @@
 
 #include "bayercam/camera.h"
 #include "core/camera_device.h"
-#include "platform/ks.h"
-#include "platform/usb_bus.h"
-#include "platform/usb_device_selection.h"
-#include "platform/usbmon_pcap.h"
+#include "platform/ks/ks.h"
+#include "platform/usb_stack/usb_bus.h"
+#include "platform/libusb/usb_device_selection.h"
+#include "platform/usb_stack/usbmon_pcap.h"
 #include "tools/command.h"
 
 namespace bayercam::sim {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "usb/bulk_transfer.h"
 #include "usb/frame_timeout.h"
 #include "usb/packet_transfer.h"

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "core/camera_device.h"
-#include "platform/irp.h"
-#include "platform/usb.h"
+#include "platform/kernel/irp.h"
+#include "platform/usb_stack/usb.h"
 
 namespace bayercam {
 

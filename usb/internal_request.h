@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/irp.h"
+#include "platform/kernel/irp.h"
 
 namespace bayercam {
 

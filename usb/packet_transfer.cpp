@@ -1,7 +1,7 @@
 #include "usb/packet_transfer.h"
 
 #include "core/camera_device.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "usb/bulk_transfer.h"
 #include "usb/internal_request.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/ntstatus.h"
+#include "platform/kernel/ntstatus.h"
 
 namespace bayercam {
 

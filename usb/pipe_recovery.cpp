@@ -1,7 +1,7 @@
 #include "usb/pipe_recovery.h"
 
 #include "core/camera_device.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "usb/internal_request.h"
 #include "usb/usb_configuration.h"
 

@@ -1,7 +1,7 @@
 // Recovery requests: pipe aborts, the image pipe reset and the port reset.
 #pragma once
 
-#include "platform/ntstatus.h"
+#include "platform/kernel/ntstatus.h"
 #include "usb/usb_target.h"
 
 namespace bayercam {

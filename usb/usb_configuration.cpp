@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "usb/internal_request.h"
 
 namespace bayercam {

@@ -1,7 +1,7 @@
 // Reading the camera's descriptors, selecting its configuration and releasing it.
 #pragma once
 
-#include "platform/ntstatus.h"
+#include "platform/kernel/ntstatus.h"
 #include "usb/usb_target.h"
 
 namespace bayercam {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/usb.h"
+#include "platform/usb_stack/usb.h"
 
 namespace bayercam {
 

@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "bayercam/client.h"
-#include "platform/ks.h"
-#include "platform/usb_backend.h"
+#include "platform/ks/ks.h"
+#include "platform/usb_stack/usb_backend.h"
 
 namespace bayercam {
 class UsbBus;

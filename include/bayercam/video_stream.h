@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bayercam/client.h"
-#include "platform/ks_types.h"
+#include "platform/ks/ks_types.h"
 
 namespace bayercam::client {
 

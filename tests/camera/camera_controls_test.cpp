@@ -8,7 +8,7 @@
 #include "camera/frame_timeout.h"
 #include "camera/start_capture.h"
 #include "imaging/image_processor.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "support/sim_device.h"
 #include "support/wire_log.h"
 #include "usb/frame_timeout.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "camera/register_access.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "simcam/command_dispatcher.h"
 #include "support/sim_device.h"
 #include "support/wire_log.h"

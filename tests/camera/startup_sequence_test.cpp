@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "support/sim_device.h"
 #include "support/wire_log.h"
 

@@ -6,9 +6,9 @@
 #include "core/camera_device.h"
 #include "core/device_lifecycle.h"
 #include "fuzz/fuzz_target.h"
-#include "platform/ks_device.h"
-#include "platform/pool.h"
-#include "platform/usb_bus.h"
+#include "platform/ks/ks_device.h"
+#include "platform/kernel/pool.h"
+#include "platform/usb_stack/usb_bus.h"
 #include "simcam/sim_camera.h"
 #include "usb/usb_configuration.h"
 

@@ -10,9 +10,9 @@
 
 #include "fuzz/fuzz_camera.h"
 #include "fuzz/fuzz_target.h"
-#include "platform/ks_intersection.h"
-#include "platform/ks_pin.h"
-#include "platform/ks_stream_pointer.h"
+#include "platform/ks/ks_intersection.h"
+#include "platform/ks/ks_pin.h"
+#include "platform/ks/ks_stream_pointer.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/ks_property.h"
+#include "platform/ks/ks_property.h"
 #include "props/control_requests.h"
 #include "simcam/scene.h"
 #include "simcam/sim_camera.h"

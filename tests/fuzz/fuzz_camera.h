@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "bayercam/camera.h"
-#include "platform/ks_filter.h"
+#include "platform/ks/ks_filter.h"
 #include "simcam/image_stream.h"
 
 namespace bayercam::fuzz {

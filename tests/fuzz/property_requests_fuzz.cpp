@@ -10,7 +10,7 @@
 
 #include "fuzz/fuzz_camera.h"
 #include "fuzz/fuzz_target.h"
-#include "platform/ks_property.h"
+#include "platform/ks/ks_property.h"
 #include "props/control_requests.h"
 
 namespace {

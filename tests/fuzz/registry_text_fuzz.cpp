@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_target.h"
-#include "platform/registry_text.h"
+#include "platform/registry/registry_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using bayercam::RegistryValue;

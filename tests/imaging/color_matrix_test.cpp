@@ -5,7 +5,7 @@
 
 #include "imaging/image_processor.h"
 #include "imaging_fixture.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 
 namespace bayercam::test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 
 namespace bayercam::test {
 

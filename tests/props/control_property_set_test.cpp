@@ -9,7 +9,7 @@
 #include "usb/frame_timeout.h"
 #include "core/camera_device.h"
 #include "imaging/image_processor.h"
-#include "platform/ks_filter.h"
+#include "platform/ks/ks_filter.h"
 #include "props/control_property_set.h"
 #include "simcam/command_dispatcher.h"
 #include "stream/capture_filter.h"

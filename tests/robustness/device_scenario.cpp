@@ -10,7 +10,7 @@
 #include "bayercam/client.h"
 #include "bayercam/video_stream.h"
 #include "camera/camera_controls.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "props/control_requests.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"

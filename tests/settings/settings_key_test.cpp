@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_test_root.h"
+#include "support/registry_test_root.h"
 #include "settings/settings_key.h"
 #include "settings/settings_values.h"
 

@@ -11,7 +11,7 @@
 
 #include "camera/frame_timeout.h"
 #include "core/camera_device.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "settings/settings_store.h"
 #include "settings/settings_values.h"
 #include "support/settings_camera.h"

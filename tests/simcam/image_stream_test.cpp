@@ -10,7 +10,7 @@
 
 #include "camera/frame_timeout.h"
 #include "usb/frame_timeout.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "simcam/chart_scene.h"
 #include "simcam/image_stream.h"
 #include "simcam/pgm_file.h"

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "camera/camera_geometry.h"
-#include "platform/ks_processing.h"
+#include "platform/ks/ks_processing.h"
 #include "stream_fixture.h"
 
 namespace bayercam::test {

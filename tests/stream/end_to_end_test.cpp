@@ -8,7 +8,7 @@
 #include "camera/camera_geometry.h"
 #include "imaging/bayer_kernels.h"
 #include "imaging/image_processor.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
 #include "stream/frame_copy.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/camera_ops.h"
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
 
 namespace bayercam::test {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/registry.h"
-#include "platform/registry_test_root.h"
+#include "platform/registry/registry.h"
+#include "support/registry_test_root.h"
 #include "support/sim_device.h"
 #include "support/wire_log.h"
 

@@ -8,8 +8,8 @@
 
 #include "core/camera_device.h"
 #include "core/device_lifecycle.h"
-#include "platform/ks_device.h"
-#include "platform/usb_bus.h"
+#include "platform/ks/ks_device.h"
+#include "platform/usb_stack/usb_bus.h"
 #include "simcam/sim_camera.h"
 #include "usb/internal_request.h"
 

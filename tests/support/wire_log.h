@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bus_recorder.h"
+#include "platform/usb_stack/bus_recorder.h"
 
 namespace bayercam::testing {
 

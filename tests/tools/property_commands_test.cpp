@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/registry_test_root.h"
+#include "support/registry_test_root.h"
 
 namespace bayercam {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "camera/frame_timeout.h"
 #include "usb/frame_timeout.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
 #include "support/sim_device.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "support/sim_device.h"
 #include "usb/pipe_recovery.h"
 #include "usb/usb_configuration.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "camera/register_access.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "robustness/bounded_run.h"
 #include "robustness/device_scenario.h"
 

@@ -21,7 +21,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "robustness/bounded_run.h"
 #include "robustness/device_scenario.h"
 

@@ -9,7 +9,7 @@
 
 #include "bayercam/client.h"
 #include "bayercam/video_stream.h"
-#include "platform/pool.h"
+#include "platform/kernel/pool.h"
 #include "props/control_requests.h"
 #include "robustness/bounded_run.h"
 #include "robustness/device_scenario.h"

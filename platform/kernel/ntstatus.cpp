@@ -1,0 +1,40 @@
+#include "platform/kernel/ntstatus.h"
+
+#include <cstdio>
+
+namespace bayercam {
+
+const char* NtStatusName(NTSTATUS status) {
+    switch (status) {
+#define BAYERCAM_NAME(s) \
+    case s:              \
+        return #s;
+        BAYERCAM_NAME(STATUS_SUCCESS)
+        BAYERCAM_NAME(STATUS_TIMEOUT)
+        BAYERCAM_NAME(STATUS_PENDING)
+        BAYERCAM_NAME(STATUS_BUFFER_OVERFLOW)
+        BAYERCAM_NAME(STATUS_UNSUCCESSFUL)
+        BAYERCAM_NAME(STATUS_INVALID_PARAMETER)
+        BAYERCAM_NAME(STATUS_MORE_PROCESSING_REQUIRED)
+        BAYERCAM_NAME(STATUS_BUFFER_TOO_SMALL)
+        BAYERCAM_NAME(STATUS_SHARING_VIOLATION)
+        BAYERCAM_NAME(STATUS_INSUFFICIENT_RESOURCES)
+        BAYERCAM_NAME(STATUS_DEVICE_NOT_CONNECTED)
+        BAYERCAM_NAME(STATUS_NOT_FOUND)
+        BAYERCAM_NAME(STATUS_CANCELLED)
+        BAYERCAM_NAME(STATUS_INVALID_DEVICE_REQUEST)
+        BAYERCAM_NAME(STATUS_ACCESS_DENIED)
+        BAYERCAM_NAME(STATUS_DEVICE_BUSY)
+        BAYERCAM_NAME(STATUS_INVALID_DEVICE_STATE)
+        BAYERCAM_NAME(STATUS_NO_MATCH)
+        BAYERCAM_NAME(STATUS_OBJECT_NAME_NOT_FOUND)
+        BAYERCAM_NAME(STATUS_NOT_SUPPORTED)
+        BAYERCAM_NAME(STATUS_IO_DEVICE_ERROR)
+#undef BAYERCAM_NAME
+    }
+    thread_local char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+    return text;
+}
+
+}  // namespace bayercam
