@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "camera/camera_geometry.h"
-#include "platform/ks/ks.h"
 #include "platform/kernel/pool.h"
+#include "platform/ks/ks.h"
 
 namespace bayercam {
 namespace {

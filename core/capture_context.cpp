@@ -1,8 +1,8 @@
 #include "core/capture_context.h"
 
 #include "core/camera_device.h"
-#include "platform/ks/ks.h"
 #include "platform/kernel/pool.h"
+#include "platform/ks/ks.h"
 
 namespace bayercam {
 namespace {

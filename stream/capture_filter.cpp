@@ -1,8 +1,8 @@
 #include "stream/capture_filter.h"
 
 #include "core/camera_device.h"
-#include "platform/ks/ks_filter.h"
 #include "platform/kernel/pool.h"
+#include "platform/ks/ks_filter.h"
 #include "settings/settings_store.h"
 #include "stream/capture_pin.h"
 #include "stream/filter_automation.h"

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_edit.h"
 #include "platform/ks/ks_pin.h"
 #include "platform/ks/ks_processing.h"
-#include "platform/kernel/pool.h"
 #include "stream/video_data_range.h"
 
 namespace bayercam {

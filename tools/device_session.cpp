@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "platform/registry/registry.h"
 #include "platform/libusb/usb_device_list.h"
+#include "platform/registry/registry.h"
 #include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
 

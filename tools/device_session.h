@@ -8,8 +8,8 @@
 #include "bayercam/camera.h"
 #include "core/camera_device.h"
 #include "platform/ks/ks.h"
-#include "platform/usb_stack/usb_bus.h"
 #include "platform/libusb/usb_device_selection.h"
+#include "platform/usb_stack/usb_bus.h"
 #include "platform/usb_stack/usbmon_pcap.h"
 #include "tools/command.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/ntstatus.h"
 #include "platform/ks/ks.h"
 #include "platform/ks/ks_types.h"
-#include "platform/kernel/ntstatus.h"
 
 namespace bayercam {
 struct KSPIN;

@@ -6,8 +6,8 @@
 #include <mutex>
 
 #include "platform/kernel/irp.h"
-#include "platform/ks/ks_types.h"
 #include "platform/kernel/ntstatus.h"
+#include "platform/ks/ks_types.h"
 
 namespace bayercam {
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "platform/ks/ks_filter_impl.h"
 #include "platform/kernel/pool.h"
+#include "platform/ks/ks_filter_impl.h"
 
 namespace bayercam {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/ks/ks_object_bag.h"
 #include "platform/kernel/pool.h"
+#include "platform/ks/ks_object_bag.h"
 
 namespace bayercam {
 

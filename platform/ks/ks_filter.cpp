@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_device.h"
 #include "platform/ks/ks_filter_impl.h"
 #include "platform/ks/ks_object_bag.h"
-#include "platform/kernel/pool.h"
 
 namespace bayercam {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_filter_impl.h"
 #include "platform/ks/ks_object_bag.h"
 #include "platform/ks/ks_processing.h"
-#include "platform/kernel/pool.h"
 
 namespace bayercam {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/kernel/ntstatus.h"
-#include "platform/usb_stack/usb_backend.h"
 #include "platform/libusb/usb_device_selection.h"
+#include "platform/usb_stack/usb_backend.h"
 
 namespace bayercam {
 

@@ -88,8 +88,7 @@ void UsbBus::SetAsynchronousCompletion(uint64_t seed, uint32_t maxDelayMicroseco
 }
 
 NTSTATUS UsbBus::Complete(IRP* irp, NTSTATUS status, uintptr_t information) {
-    return Defer(irp, status, information) ? STATUS_PENDING
-                                           : CompleteNow(irp, status, information);
+    return Defer(irp, status, information) ? STATUS_PENDING : CompleteNow(irp, status, information);
 }
 
 bool UsbBus::Defer(IRP* irp, NTSTATUS status, uintptr_t information) {

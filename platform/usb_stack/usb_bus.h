@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/usb_stack/bus_recorder.h"
 #include "platform/kernel/irp.h"
+#include "platform/usb_stack/bus_recorder.h"
 #include "platform/usb_stack/usb.h"
 #include "platform/usb_stack/usb_backend.h"
 

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "bayercam/client.h"
-#include "support/ks_test_minidriver.h"
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_clock.h"
 #include "platform/ks/ks_processing.h"
-#include "platform/kernel/pool.h"
+#include "support/ks_test_minidriver.h"
 
 namespace bayercam::test {
 namespace {

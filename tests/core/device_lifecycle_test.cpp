@@ -5,8 +5,8 @@
 
 #include "core/camera_ops.h"
 #include "core/capture_context.h"
-#include "platform/ks/ks_object_bag.h"
 #include "platform/kernel/pool.h"
+#include "platform/ks/ks_object_bag.h"
 #include "stream/capture_filter.h"
 #include "support/sim_device.h"
 

@@ -6,7 +6,6 @@
 
 #include "bayercam/client.h"
 #include "camera/frame_timeout.h"
-#include "usb/frame_timeout.h"
 #include "core/camera_device.h"
 #include "imaging/image_processor.h"
 #include "platform/ks/ks_filter.h"
@@ -14,6 +13,7 @@
 #include "simcam/command_dispatcher.h"
 #include "stream/capture_filter.h"
 #include "support/settings_camera.h"
+#include "usb/frame_timeout.h"
 
 namespace bayercam {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "support/registry_test_root.h"
 #include "settings/settings_key.h"
 #include "settings/settings_values.h"
+#include "support/registry_test_root.h"
 
 namespace bayercam {
 namespace {

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "camera/frame_timeout.h"
-#include "usb/frame_timeout.h"
 #include "platform/kernel/pool.h"
 #include "simcam/chart_scene.h"
 #include "simcam/image_stream.h"
 #include "simcam/pgm_file.h"
 #include "support/sim_device.h"
 #include "usb/frame_read.h"
+#include "usb/frame_timeout.h"
 #include "usb/packet_transfer.h"
 
 namespace bayercam::sim {

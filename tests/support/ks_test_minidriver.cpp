@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_edit.h"
 #include "platform/ks/ks_filter.h"
 #include "platform/ks/ks_object_bag.h"
 #include "platform/ks/ks_pin.h"
 #include "platform/ks/ks_stream_pointer.h"
-#include "platform/kernel/pool.h"
 
 namespace bayercam::test {
 namespace {

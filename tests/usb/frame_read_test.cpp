@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "camera/frame_timeout.h"
-#include "usb/frame_timeout.h"
 #include "platform/kernel/pool.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
 #include "support/sim_device.h"
 #include "usb/frame_read.h"
+#include "usb/frame_timeout.h"
 
 namespace bayercam {
 namespace {

@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_device.h"
 #include "platform/ks/ks_object_bag.h"
-#include "platform/kernel/pool.h"
 
 namespace bayercam {
 namespace {

@@ -3,11 +3,11 @@
 #include <cstring>
 #include <functional>
 
-#include "support/ks_test_minidriver.h"
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_edit.h"
 #include "platform/ks/ks_filter.h"
 #include "platform/ks/ks_pin.h"
-#include "platform/kernel/pool.h"
+#include "support/ks_test_minidriver.h"
 
 namespace bayercam::test {
 namespace {

@@ -4,13 +4,13 @@
 #include <deque>
 #include <thread>
 
-#include "support/ks_test_minidriver.h"
+#include "platform/kernel/pool.h"
+#include "platform/kernel/sync.h"
 #include "platform/ks/ks_filter.h"
 #include "platform/ks/ks_pin.h"
 #include "platform/ks/ks_processing.h"
 #include "platform/ks/ks_stream_pointer.h"
-#include "platform/kernel/pool.h"
-#include "platform/kernel/sync.h"
+#include "support/ks_test_minidriver.h"
 
 namespace bayercam::test {
 namespace {

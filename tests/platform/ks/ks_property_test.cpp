@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "support/ks_test_minidriver.h"
 #include "platform/ks/ks_filter.h"
 #include "platform/ks/ks_intersection.h"
 #include "platform/ks/ks_property.h"
+#include "support/ks_test_minidriver.h"
 
 namespace bayercam::test {
 namespace {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/ks_test_minidriver.h"
+#include "platform/kernel/pool.h"
 #include "platform/ks/ks_filter.h"
 #include "platform/ks/ks_pin.h"
-#include "platform/kernel/pool.h"
+#include "support/ks_test_minidriver.h"
 
 namespace bayercam::test {
 namespace {

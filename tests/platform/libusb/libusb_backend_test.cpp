@@ -7,11 +7,11 @@
 #include <memory>
 #include <thread>
 
+#include "platform/libusb/libusb_context.h"
 #include "platform/libusb/loopback_device.h"
 #include "platform/libusb/tracked_transfer.h"
-#include "platform/libusb/usbfs_device.h"
-#include "platform/libusb/libusb_context.h"
 #include "platform/libusb/usb_device_list.h"
+#include "platform/libusb/usbfs_device.h"
 
 namespace bayercam::test {
 namespace {

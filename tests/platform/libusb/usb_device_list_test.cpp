@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "platform/libusb/loopback_device.h"
-#include "platform/libusb/usbfs_device.h"
 #include "platform/libusb/usb_device_list.h"
+#include "platform/libusb/usbfs_device.h"
 
 namespace bayercam::test {
 namespace {
