@@ -19,7 +19,7 @@ namespace {
 
 // A delivered frame, copied out of the library's buffer so that it outlives the stream.
 struct Frame {
-    py::object array;
+    py::array array;
     py::object raw;
     uint64_t sequence = 0;
     uint64_t timestampNs = 0;
@@ -139,7 +139,7 @@ class Camera {
     }
     bool Closed() const { return camera_->Closed(); }
 
-    py::object Capture(uint32_t timeoutMs) {
+    py::array Capture(uint32_t timeoutMs) {
         const bool wasStreaming = camera_->Streaming();
         Frame frame;
         try {
