@@ -5,9 +5,9 @@
 
 #include "camera/camera_geometry.h"
 #include "core/camera_device.h"
+#include "core/control_table.h"
 #include "imaging/image_processor.h"
 #include "platform/kernel/pool.h"
-#include "props/control_property_set.h"
 #include "props/image_settings.h"
 #include "settings/settings_store.h"
 #include "stream/frame_copy.h"
@@ -16,54 +16,25 @@
 namespace bayercam::python {
 namespace {
 
-// The controls that change the pipeline's output, by property name.
-struct PipelineControl {
-    const char* name;
-    std::optional<ImageSetting> setting;
-    AtomicInt32 CameraDevice::*flip;
-};
-
-constexpr PipelineControl kPipelineControls[] = {
-    {"ColorEnable", ImageSetting::ColorEnable, nullptr},
-    {"WhiteBalance", ImageSetting::WhiteBalance, nullptr},
-    {"RedGain", ImageSetting::RedGain, nullptr},
-    {"GreenGain", ImageSetting::GreenGain, nullptr},
-    {"BlueGain", ImageSetting::BlueGain, nullptr},
-    {"ColorCorrection", ImageSetting::ColorCorrection, nullptr},
-    {"Brightness", ImageSetting::Brightness, nullptr},
-    {"Contrast", ImageSetting::Contrast, nullptr},
-    {"Saturation", ImageSetting::Saturation, nullptr},
-    {"Hue", ImageSetting::Hue, nullptr},
-    {"FlipH", std::nullopt, &CameraDevice::flipH},
-    {"FlipV", std::nullopt, &CameraDevice::flipV},
-};
-
-const PipelineControl* FindPipelineControl(const std::string& name) {
-    for (const PipelineControl& control : kPipelineControls)
-        if (name == control.name) return &control;
-    return nullptr;
-}
-
-bool IsControlName(const std::string& name) {
-    for (const ControlProperty& property : kControlProperties)
-        if (property.name && name == property.name) return true;
-    return false;
-}
-
-// Applies one named setting, clamped as the property request clamps it.
+// Applies one named setting as its property request would, where it changes the pipeline's
+// output: the image-processor controls clamped, the flips as given. The other settings act on the
+// sensor or the transfer, whose effect the raw frame already holds.
 bool ApplySetting(CameraDevice* device, const std::string& name, int32_t value,
                   std::string* error) {
-    const PipelineControl* control = FindPipelineControl(name);
-    if (!control) {
-        if (IsControlName(name)) return true;  // a sensor control: already in the raw frame
-        *error = "no control named '" + name + "'";
-        return false;
+    for (const ControlInfo& info : kControls) {
+        if (!info.name || name != info.name) continue;
+        if (info.target == ControlTarget::Geometry) {
+            *error = name + ": give the region as region=(x, y, w, h)";
+            return false;
+        }
+        if (info.target == ControlTarget::ImageProcessor)
+            StoreImageSetting(device, info.control, value);
+        else if (info.control == Control::FlipH || info.control == Control::FlipV)
+            StoreControl(device, info.control, value);
+        return true;
     }
-    if (control->setting)
-        StoreImageSetting(device, *control->setting, value);
-    else
-        (device->*control->flip).store(value);
-    return true;
+    *error = "no setting named '" + name + "'";
+    return false;
 }
 
 // The region converted as the stream converts it, copied out top row first: the client frame's
