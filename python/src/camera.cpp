@@ -122,7 +122,7 @@ class Camera {
             py::gil_scoped_release released;
             code = bayercam_open(selectorText ? selectorText->c_str() : nullptr,
                                  dir ? dir->c_str() : nullptr, &handle);
-            if (code < 0) message = bayercam_last_error(nullptr);
+            if (code < 0) message = LastError(nullptr);
         }
         if (code < 0) ThrowError(code, message);
         Camera camera(std::make_shared<CameraHandle>(handle));
@@ -154,7 +154,7 @@ class Camera {
 
     std::unique_ptr<Stream> MakeStream(std::optional<uint64_t> count, bool raw,
                                        uint32_t timeoutMs) {
-        if (camera_->Closed()) ThrowError(-EBADF, "the camera is closed");
+        camera_->RequireOpen();
         return std::make_unique<Stream>(camera_, count, raw, timeoutMs);
     }
 
@@ -197,7 +197,7 @@ py::list ListCameras() {
     {
         py::gil_scoped_release released;
         code = bayercam_list(&selectors, &count);
-        if (code < 0) message = bayercam_last_error(nullptr);
+        if (code < 0) message = LastError(nullptr);
     }
     if (code < 0) ThrowError(code, message);
     py::list names;
@@ -224,7 +224,12 @@ void DefineCamera(py::module_& module) {
                       "Frame number from the stream; gaps are frames dropped.")
         .def_readonly("timestamp_ns", &Frame::timestampNs, "Time stamp from the stream's clock.")
         .def_readonly("dropped", &Frame::dropped,
-                      "Frames dropped since the previous delivered frame.");
+                      "Frames dropped since the previous delivered frame.")
+        .def("__repr__", [](const Frame& f) {
+            return "<Frame " + std::to_string(f.array.shape(1)) + "x" +
+                   std::to_string(f.array.shape(0)) + " sequence=" + std::to_string(f.sequence) +
+                   (f.raw.is_none() ? "" : " raw") + ">";
+        });
 
     py::class_<Stream>(module, "Stream",
                        "An iterator of Frame objects from Camera.stream(); also a context "

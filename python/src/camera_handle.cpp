@@ -21,11 +21,6 @@ constexpr uint32_t kWaitSliceMs = 50;
 // What calls on a closed camera raise: bayercam.Error itself, as no device failed.
 constexpr int kClosed = -EBADF;
 
-std::string LastError(bayercam_camera* camera) {
-    const char* message = bayercam_last_error(camera);
-    return message ? message : "";
-}
-
 }  // namespace
 
 int CameraHandle::Call(const std::function<int(bayercam_camera*)>& call) {
@@ -59,6 +54,10 @@ void CameraHandle::Close() {
 bool CameraHandle::Closed() {
     std::lock_guard<std::mutex> hold(lock_);
     return camera_ == nullptr;
+}
+
+void CameraHandle::RequireOpen() {
+    if (Closed()) ThrowError(kClosed, "the camera is closed");
 }
 
 bool CameraHandle::Streaming() {

@@ -26,6 +26,8 @@ class CameraHandle {
     // Stops the stream, saves the settings and frees the camera; later calls raise.
     void Close();
     bool Closed();
+    // Raises bayercam.Error when the camera is closed.
+    void RequireOpen();
 
     // Waits at most `timeoutMs` for the next frame and hands it to `use` under the lock, the
     // GIL released, before giving it back; a negative code from `use` raises. Starts the stream

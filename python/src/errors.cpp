@@ -63,17 +63,17 @@ void DefineErrors(py::module_& module) {
     }
 }
 
+std::string LastError(bayercam_camera* camera) {
+    const char* message = bayercam_last_error(camera);
+    return message ? message : "";
+}
+
 void ThrowError(int code, const std::string& message) {
-    py::object error = py::reinterpret_borrow<py::object>(ClassOf(code))(message);
+    py::object error = py::reinterpret_borrow<py::object>(ClassOf(code))(
+        message.empty() ? std::string(std::strerror(-code)) : message);
     error.attr("code") = code;
     PyErr_SetObject(ClassOf(code), error.ptr());
     throw py::error_already_set();
-}
-
-void Check(int code, bayercam_camera* camera) {
-    if (code >= 0) return;
-    const char* message = bayercam_last_error(camera);
-    ThrowError(code, message && *message ? message : std::strerror(-code));
 }
 
 }  // namespace bayercam::python

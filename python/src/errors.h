@@ -13,11 +13,10 @@ namespace bayercam::python {
 // Creates the exception classes in `module`.
 void DefineErrors(pybind11::module_& module);
 
-// Raises the exception of `code` with `message`.
-[[noreturn]] void ThrowError(int code, const std::string& message);
+// The library's message about the last failure on `camera` (null: of an open or a list).
+std::string LastError(bayercam_camera* camera);
 
-// Raises when `code` is a failure, with the library's last message for `camera`; call with the
-// GIL held, right after the failed call.
-void Check(int code, bayercam_camera* camera);
+// Raises the exception of `code` with `message` (empty: the code's own text).
+[[noreturn]] void ThrowError(int code, const std::string& message);
 
 }  // namespace bayercam::python
