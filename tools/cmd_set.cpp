@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/command_outcome.h"
 #include "tools/control_properties.h"
 
 namespace bayercam::tool {
@@ -25,6 +26,7 @@ int RunSet(const GlobalOptions& global, const std::vector<std::string>& texts) {
         }
         assignments.push_back(std::move(assignment));
     }
+    CommandChangesSettings();
     std::string error;
     std::unique_ptr<ControlSession> session = ControlSession::Open(global, &error);
     if (!session) {

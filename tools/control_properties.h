@@ -58,7 +58,4 @@ class ControlSession {
     client::Filter filter_;  // closes (and saves the settings) before the device goes
 };
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
 }  // namespace bayercam::tool
