@@ -194,8 +194,8 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
     if (!RegionGivesImage(session->Device().Camera(), &error)) return Fail(error);
     const uint32_t frames = std::min(options.count, kMaxClientFrames);
     client::VideoStream stream;
-    client::Status status = stream.Open(
-        filter, {.frames = frames, .rawFrames = output.format == FrameFileFormat::Raw});
+    client::Status status =
+        stream.Open(filter, {.frames = frames, .rawFrames = output.format == FrameFileFormat::Raw});
     if (!status.ok()) return Fail(status.message);
     const KS_BITMAPINFOHEADER& bitmap = stream.Format().VideoInfoHeader.bmiHeader;
     output.width = bitmap.biWidth;

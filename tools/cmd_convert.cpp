@@ -179,14 +179,8 @@ int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
 
     PgmImage raw;
     std::string error;
-    if (!ReadPgmFile(options.input, &raw, &error)) {
+    if (!ReadPgmFile(options.input, kSensorWidth, kSensorHeight, &raw, &error)) {
         std::fprintf(stderr, "bayercam convert: %s: %s\n", options.input.c_str(), error.c_str());
-        return kExitFailure;
-    }
-    if (raw.width != static_cast<uint32_t>(kSensorWidth) ||
-        raw.height != static_cast<uint32_t>(kSensorHeight)) {
-        std::fprintf(stderr, "bayercam convert: %s: frame is %ux%u, expected %dx%d\n",
-                     options.input.c_str(), raw.width, raw.height, kSensorWidth, kSensorHeight);
         return kExitFailure;
     }
 

@@ -45,7 +45,8 @@ int RunSet(const GlobalOptions& global, const std::vector<std::string>& texts) {
         int32_t value = 0;
         if (global.quiet) continue;
         if (property.id == kRegionOfInterestId)
-            std::printf("%s=%s\n", property.name, FormatRegion(*session->Device().Camera()).c_str());
+            std::printf("%s=%s\n", property.name,
+                        FormatRegion(*session->Device().Camera()).c_str());
         else if (property.get && GetControl(session->Filter(), property, &value).ok())
             std::printf("%s=%d\n", property.name, value);
     }

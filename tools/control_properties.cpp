@@ -132,8 +132,8 @@ bool ParseAssignment(const std::string& text, const ControlProperty** property,
     }
     // The driver would round it to no image, and every later stream would fail.
     if ((*property)->id == kRegionOfInterestId && (*values)[2] < kMinRegionWidth) {
-        *error = "'" + text + "': the region must be at least " +
-                 std::to_string(kMinRegionWidth) + " pixels wide";
+        *error = "'" + text + "': the region must be at least " + std::to_string(kMinRegionWidth) +
+                 " pixels wide";
         return false;
     }
     return true;

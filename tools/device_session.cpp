@@ -162,7 +162,8 @@ DeviceSession::~DeviceSession() {
     if (camera_) RegistryUnregisterDevice(camera_->Bus().PhysicalDevice());
     imageStream_.reset();
     camera_.reset();
-    if (trace_ && !trace_->Close()) ReportLateFailure("the USB trace could not be written completely");
+    if (trace_ && !trace_->Close())
+        ReportLateFailure("the USB trace could not be written completely");
 }
 
 }  // namespace bayercam::tool

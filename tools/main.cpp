@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "tools/command.h"
 #include "platform/libusb/usb_device_selection.h"
+#include "tools/command.h"
 #include "tools/command_outcome.h"
 
 namespace bayercam::tool {

@@ -20,7 +20,7 @@ class StopSignals {
 
   private:
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction previous_[3] {};
+    struct sigaction previous_[3]{};
     struct sigaction previousPipe_ {};
 };
 

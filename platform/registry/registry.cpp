@@ -341,7 +341,8 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, const char* valueName,
     if (!value) return STATUS_OBJECT_NAME_NOT_FOUND;
     // A value this handle set and has not written yet is its own change, not what it read.
     bool ownChange = false;
-    for (const auto& name : key->changed) ownChange = ownChange || RegistryNamesEqual(name, valueName);
+    for (const auto& name : key->changed)
+        ownChange = ownChange || RegistryNamesEqual(name, valueName);
     if (!ownChange) RememberSeen(key->folder, *value);
 
     constexpr uint32_t kHeaderBytes = offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data);

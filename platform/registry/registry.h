@@ -149,8 +149,8 @@ void RegistryNoteDefaultValue(HANDLE key, const char* valueName, uint32_t type,
 
 // A key folder that could not be opened for writing, or values that could not be written.
 struct RegistryWriteFailure {
-    std::string path;  // the folder or the values file
-    int error = 0;     // errno
+    std::string path;   // the folder or the values file
+    int error = 0;      // errno
     bool lost = false;  // values set through a handle were not written
 };
 // The failure to report since the last call: the first that lost values, else the first of
