@@ -91,6 +91,7 @@ TEST_F(CaptureProcessTest, AClosedPipeFailsTheCaptureWithItsSummary) {
                                 Dir() + "/stderr");
     ASSERT_GT(capture.pid, 0);
     EXPECT_EQ(ReadBytes(capture.out, 1000).size(), 1000u);
+    capture.CloseOutput();
     EXPECT_EQ(capture.Wait(), 1);
     const std::string err = test_support::ReadWholeFile(Dir() + "/stderr");
     EXPECT_NE(err.find("standard output: Broken pipe"), std::string::npos) << err;

@@ -56,6 +56,12 @@ struct Spawned {
     pid_t pid = -1;
     int out = -1;
 
+    // Closes the reading end, as a reader that stops early does.
+    void CloseOutput() {
+        close(out);
+        out = -1;
+    }
+
     // Reads what is left of its output, waits for it and returns its exit code.
     int Wait() {
         char buffer[65536];
