@@ -4,7 +4,7 @@
 #include "core/camera_device.h"
 #include "core/capture_context.h"
 #include "settings/settings_store.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "usb/usb_configuration.h"
 
 namespace bayercam {
