@@ -26,6 +26,8 @@ file(WRITE ${CMAKE_BINARY_DIR}/60-bayercam.rules
      "# Lets the logged-in user and members of plugdev open the camera ${BAYERCAM_USB_IDS}.\n${udev_rule}")
 install(FILES ${CMAKE_BINARY_DIR}/60-bayercam.rules DESTINATION lib/udev/rules.d)
 
+# The prefix from the file's own place, so that `cmake --install --prefix` may choose another.
+file(RELATIVE_PATH pc_to_prefix "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/bayercam.pc.in ${CMAKE_BINARY_DIR}/bayercam.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/bayercam.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

@@ -5,7 +5,6 @@
 #include "camera/camera_geometry.h"
 #include "platform/kernel/pool.h"
 #include "platform/ks/ks.h"
-#include "stream/capture_descriptors.h"
 
 namespace bayercam {
 namespace {
@@ -15,7 +14,6 @@ namespace {
 void DestroyCameraDevice(void* record) {
     auto* device = static_cast<CameraDevice*>(record);
     device->ops = &kCameraOps;
-    FreeCaptureDescriptors(device->captureDescriptors);
     PoolDelete(device);
 }
 
@@ -71,18 +69,12 @@ NTSTATUS DeviceAdd(KSDEVICE* ksDevice) {
     device->geometryLocked.store(0);
     device->selectedRegister.store(0);
     device->extraValue.store(0);
-    device->captureDescriptors = CreateCaptureDescriptors();
-    if (!device->captureDescriptors) {
-        PoolDelete(device);
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
     SetGeometry(device, 0, 0, kSensorWidth, kSensorHeight);
 
     KsAcquireDevice(ksDevice);
     NTSTATUS status = KsAddItemToObjectBag(ksDevice->Bag, device, &DestroyCameraDevice);
     KsReleaseDevice(ksDevice);
     if (!NT_SUCCESS(status)) {
-        FreeCaptureDescriptors(device->captureDescriptors);
         PoolDelete(device);
         return status;
     }
