@@ -3,20 +3,20 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/control_table.h"
+
 namespace bayercam::library {
 namespace {
 
-// Setting id and the id of its minimum; the maximum and the default follow it.
-constexpr std::pair<uint32_t, uint32_t> kRanges[] = {
-    {2, 3}, {6, 7}, {14, 17}, {15, 17}, {16, 17}, {20, 21}, {24, 25}, {28, 29}, {32, 33},
-};
 // Properties whose request carries more than one value, or bytes.
 constexpr uint32_t kMultiValue[] = {44 /* RegionOfInterest */, 57 /* SensorRegisterWrite */,
                                     59 /* RawCommand */, 60 /* MemoryByte */};
 
 bool IsRangeReport(uint32_t id) {
-    return std::any_of(std::begin(kRanges), std::end(kRanges),
-                       [id](auto range) { return id >= range.second && id <= range.second + 2; });
+    return std::any_of(kControls.begin(), kControls.end(), [id](const ControlInfo& info) {
+        auto first = info.rangeProperty;
+        return first != kNoProperty && id >= uint32_t(first) && id <= uint32_t(first) + 2;
+    });
 }
 
 bool IsControl(const ControlProperty& property) {
@@ -52,8 +52,10 @@ const ControlProperty* FindNamedControl(std::string_view name) {
 }
 
 std::optional<ControlRangeIds> RangeIdsOf(const ControlProperty& control) {
-    for (auto [id, minimum] : kRanges) {
-        if (id == control.id) return ControlRangeIds{minimum, minimum + 1, minimum + 2};
+    for (const ControlInfo& info : kControls) {
+        if (info.propertyId != int32_t(control.id) || info.rangeProperty == kNoProperty) continue;
+        auto first = uint32_t(info.rangeProperty);
+        return ControlRangeIds{first, first + 1, first + 2};
     }
     return std::nullopt;
 }
