@@ -71,7 +71,7 @@ NTSTATUS StartStream(CameraDevice* device) {
     SetFrameSize(processor, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
     AllocateWorkBuffer(processor);
     processor->outputBuffer = context->outputBuffer;
-    context->streamState.store(2);
+    context->streamState.store(StreamState::Running);
     StartCaptureThread(context);
     return STATUS_SUCCESS;
 }
@@ -80,7 +80,7 @@ void TearDownStream(CameraDevice* device) {
     CaptureContext* context = device->captureContext;
     if (!context) return;
     StopCaptureThread(context);
-    context->streamState.store(0);
+    context->streamState.store(StreamState::Stopped);
     if (ImageProcessor* processor = context->imageProcessor) {
         processor->outputBuffer = nullptr;
         ExFreePool(processor->workBuffer);

@@ -5,11 +5,11 @@ namespace bayercam {
 namespace {
 
 bool Is(const CaptureContext* context, int index, RawBufferState state) {
-    return context->bufferState[index] == static_cast<int32_t>(state);
+    return context->bufferState[index] == state;
 }
 
 void Mark(CaptureContext* context, int index, RawBufferState state) {
-    context->bufferState[index] = static_cast<int32_t>(state);
+    context->bufferState[index] = state;
 }
 
 // Buffers are known by their address.
@@ -64,7 +64,7 @@ void FinishConvert(CaptureContext* context, uint8_t* buffer) {
 
 RawBufferState BufferState(CaptureContext* context, int index) {
     KeAcquireSpinLock(&context->bufferStateLock);
-    auto state = static_cast<RawBufferState>(context->bufferState[index]);
+    RawBufferState state = context->bufferState[index];
     KeReleaseSpinLock(&context->bufferStateLock);
     return state;
 }

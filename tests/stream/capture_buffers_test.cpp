@@ -17,8 +17,8 @@ using State = RawBufferState;
 class Buffers : public ::testing::Test {
   protected:
     void Set(State first, State second) {
-        context_->bufferState[0] = int32_t(first);
-        context_->bufferState[1] = int32_t(second);
+        context_->bufferState[0] = first;
+        context_->bufferState[1] = second;
     }
     std::unique_ptr<CaptureContext> context_ = [] {
         auto context = std::make_unique<CaptureContext>();
@@ -172,11 +172,11 @@ TEST_F(CaptureThreadTest, ResumingFreesBothBuffersAndKeepsTheCounters) {
     fake_.Release(2);
     fake_.WaitReadsStarted(3);  // both full; the third read overwrites buffer 0
     StopCaptureThread(context());
-    context()->streamState.store(1);
+    context()->streamState.store(StreamState::Paused);
     EXPECT_EQ(StateOf(0), State::Free);
     EXPECT_EQ(StateOf(1), State::Full);
 
-    context()->streamState.store(2);
+    context()->streamState.store(StreamState::Running);
     StartCaptureThread(context());
     fake_.WaitReadsStarted(4);
     EXPECT_EQ(StateOf(0), State::Filling);

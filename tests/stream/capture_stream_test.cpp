@@ -123,7 +123,7 @@ TEST_F(CaptureStreamTest, PauseAndResumeKeepCounting) {
         }
         // Pausing cancels the read waiting for the next frame; resuming starts a new one.
         ASSERT_TRUE(pin_.SetState(KSSTATE_PAUSE).ok());
-        EXPECT_EQ(context()->streamState.load(), 1);
+        EXPECT_EQ(context()->streamState.load(), StreamState::Paused);
         EXPECT_EQ(context()->framesCaptured.load(), expected - 1);
         ASSERT_TRUE(pin_.SetState(KSSTATE_RUN).ok());
     }
