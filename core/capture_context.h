@@ -37,6 +37,8 @@ struct CaptureContext {
     uint8_t* rawBuffer[2];
     std::atomic<uint8_t> running;
     std::atomic<int32_t> framesCaptured;
+    // Full frames the thread overwrote before they were converted, since the stream started.
+    std::atomic<int32_t> framesDropped;
     CameraDevice* device;
 
     // Guards every test and change of bufferState.

@@ -51,6 +51,7 @@ NTSTATUS StartStream(CameraDevice* device) {
     const int32_t height = device->roiH.load();
     context->processing.exchange(0);
     context->framesCaptured.store(0);
+    context->framesDropped.store(0);
     context->imageProcessor = processor;
 
     device->ops->StartCapture(device);

@@ -49,7 +49,8 @@ void FillStreamHeader(const CapturePin* capturePin, KSSTREAM_HEADER* header) {
     frameInfo->ExtendedHeaderSize = sizeof(KS_FRAME_INFO);
     frameInfo->PictureNumber =
         static_cast<uint32_t>(capturePin->device->frameCounter.load(std::memory_order_relaxed));
-    frameInfo->DropCount = 0;
+    const CaptureContext* context = capturePin->device->captureContext;
+    frameInfo->DropCount = context ? context->framesDropped.load() : 0;
 }
 
 NTSTATUS PinProcess(KSPIN* pin) {

@@ -28,8 +28,9 @@ uint8_t* TakeBufferToFill(CaptureContext* context) {
         index = 1;
     } else {
         // Both hold frames: the full one that is not being converted is overwritten, buffer 0
-        // by preference. Its frame is lost.
+        // by preference. Its frame is lost, and counted as dropped.
         index = Is(context, 0, RawBufferState::InUse) ? 1 : 0;
+        context->framesDropped.fetch_add(1);
     }
     Mark(context, index, RawBufferState::Filling);
     KeReleaseSpinLock(&context->bufferStateLock);

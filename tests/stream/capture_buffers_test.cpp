@@ -28,20 +28,23 @@ class Buffers : public ::testing::Test {
     }();
 };
 
-TEST_F(Buffers, TheThreadFillsAFreeBufferElseOverwritesTheFullOneNotInUse) {
+TEST_F(Buffers, TheThreadFillsAFreeBufferElseOverwritesTheFullOneNotInUseAndCountsADrop) {
     struct Case {
         State first, second;
         int chosen;
+        int dropped;
     } cases[] = {
-        {State::Free, State::Free, 0},  {State::Full, State::Free, 1},
-        {State::InUse, State::Free, 1}, {State::Free, State::Full, 0},
-        {State::Full, State::Full, 0},  {State::InUse, State::Full, 1},
-        {State::Full, State::InUse, 0},
+        {State::Free, State::Free, 0, 0},  {State::Full, State::Free, 1, 0},
+        {State::InUse, State::Free, 1, 0}, {State::Free, State::Full, 0, 0},
+        {State::Full, State::Full, 0, 1},  {State::InUse, State::Full, 1, 1},
+        {State::Full, State::InUse, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << int(c.first) << ", " << int(c.second));
         Set(c.first, c.second);
+        context_->framesDropped.store(0);
         EXPECT_EQ(TakeBufferToFill(context_.get()), context_->rawBuffer[c.chosen]);
+        EXPECT_EQ(context_->framesDropped.load(), c.dropped);
         EXPECT_EQ(BufferState(context_.get(), c.chosen), State::Filling);
         EXPECT_EQ(BufferState(context_.get(), 1 - c.chosen), c.chosen ? c.first : c.second);
     }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "camera/camera_geometry.h"
+#include "platform/ks/ks_filter_impl.h"
 #include "platform/ks/ks_processing.h"
 #include "stream_fixture.h"
 
@@ -128,6 +129,29 @@ TEST_F(CaptureStreamTest, PauseAndResumeKeepCounting) {
         ASSERT_TRUE(pin_.SetState(KSSTATE_RUN).ok());
     }
     EXPECT_EQ(fake_.startCaptures(), 1);
+}
+
+TEST_F(CaptureStreamTest, FramesOverwrittenBeforeTheirConversionAreDropCounted) {
+    ASSERT_TRUE(pin_.SetState(KSSTATE_PAUSE).ok());
+    QueueFrames(2);
+    ASSERT_TRUE(pin_.SetState(KSSTATE_RUN).ok());
+    KsPinDisableProcessing(pin_.Object());  // as a class driver too busy to process
+    // Nothing converts: reads 1 and 2 fill both buffers, 3 and 4 each overwrite a full one.
+    fake_.Release(3);
+    fake_.WaitReadsStarted(4);
+    KsPinEnableProcessing(pin_.Object(), true);
+    const KS_FRAME_INFO* info = Wait()->FrameInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->PictureNumber, 3);
+    EXPECT_EQ(info->DropCount, 2);
+    // A new stream starts counting again.
+    ASSERT_TRUE(pin_.SetState(KSSTATE_ACQUIRE).ok());
+    ASSERT_TRUE(pin_.SetState(KSSTATE_RUN).ok());
+    fake_.Release(1);
+    info = Wait()->FrameInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->PictureNumber, 1);
+    EXPECT_EQ(info->DropCount, 0);
 }
 
 TEST_F(CaptureStreamTest, PictureNumbersCountFramesConvertedWithoutAClientFrame) {
