@@ -93,6 +93,8 @@ int RunInfo(const GlobalOptions& global) {
     NTSTATUS status = session->StartStatus();
     std::printf("start: %s\n", NtStatusName(status));
     std::printf("clock selection: %d\n", session->Camera()->clock.load());
+    // The start-up carries on past a failed packet: a count above 0 means a half-set-up camera.
+    std::printf("failed packets: %u\n", session->Camera()->failedPackets.load());
     session.reset();
     std::printf("stopped and removed\n");
     return NT_SUCCESS(status) ? 0 : 1;
