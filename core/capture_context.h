@@ -37,7 +37,8 @@ struct CaptureContext {
     uint8_t* rawBuffer[2];
     std::atomic<uint8_t> running;
     std::atomic<int32_t> framesCaptured;
-    // Full frames the thread overwrote before they were converted, since the stream started.
+    // Frames read since the stream started that reached no client frame: overwritten by the
+    // thread before they were converted, or converted with no client frame queued.
     std::atomic<int32_t> framesDropped;
     CameraDevice* device;
 

@@ -63,8 +63,9 @@ NTSTATUS PinProcess(KSPIN* pin) {
         KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     RawFrameTap tap = capturePin->rawTap;
     tap.frame = pointer ? pointer->StreamHeader : nullptr;
-    // Without a client frame the raw frame is still converted, and lost.
+    // Without a client frame the raw frame is still converted, and lost: a dropped frame.
     bool converted = ConvertRawFrame(context, pointer && tap.deliver ? &tap : nullptr);
+    if (converted && !pointer) context->framesDropped.fetch_add(1);
     if (pointer) {
         if (converted) {
             FillStreamHeader(capturePin, pointer->StreamHeader);

@@ -154,7 +154,7 @@ TEST_F(CaptureStreamTest, FramesOverwrittenBeforeTheirConversionAreDropCounted) 
     EXPECT_EQ(info->DropCount, 0);
 }
 
-TEST_F(CaptureStreamTest, PictureNumbersCountFramesConvertedWithoutAClientFrame) {
+TEST_F(CaptureStreamTest, FramesConvertedWithoutAClientFrameCountInPictureAndDropCounts) {
     ASSERT_TRUE(pin_.SetState(KSSTATE_PAUSE).ok());
     QueueFrames(1);
     ASSERT_TRUE(pin_.SetState(KSSTATE_RUN).ok());
@@ -168,7 +168,10 @@ TEST_F(CaptureStreamTest, PictureNumbersCountFramesConvertedWithoutAClientFrame)
     }
     ASSERT_TRUE(pin_.Queue(frames_.at(1)).ok());
     fake_.Release(1);
-    EXPECT_EQ(PictureNumber(Wait()), 4);
+    const KS_FRAME_INFO* info = Wait()->FrameInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->PictureNumber, 4);
+    EXPECT_EQ(info->DropCount, 2);
 }
 
 }  // namespace
