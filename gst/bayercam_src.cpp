@@ -28,9 +28,9 @@ namespace {
 // How long one wait for a frame lasts before the streaming thread looks whether it is asked to
 // stop: the bound on how long a state change waits for it.
 constexpr uint32_t kFramePollMs = 50;
-// The first frame tells the delivered size; a camera that sends none within the driver's frame
-// time-out and a margin is not working.
-constexpr uint32_t kFirstFrameTimeoutMs = 5000;
+// A camera that sends no frame within the driver's frame time-out and a margin (plus two frame
+// times at a slow announced rate) is not working: gone from the bus, or stuck.
+constexpr uint32_t kFrameTimeoutMs = 5000;
 constexpr int kSensorWidth = 1360;
 constexpr int kSensorHeight = 1024;
 
@@ -80,6 +80,7 @@ struct SourceState {
     std::string openName;  // the selector opened, for messages
     GstVideoInfo info;     // the delivered frames, valid while open
     Framerate rate{30, 1};
+    gint64 stallLimitUs = 0;  // how long the streaming thread waits for a frame
 
     // Streaming thread.
     FrameTimeline timeline;
@@ -133,8 +134,7 @@ bool ConfigureCamera(BayercamSrc* src, SourceState& s) {
 // Starts the stream and learns the delivered size from its first frame. Caller holds the lock.
 bool StartStream(BayercamSrc* src, SourceState& s) {
     bayercam_frame* frame = nullptr;
-    if (bayercam_start(s.open) != 0 ||
-        bayercam_next_frame(s.open, kFirstFrameTimeoutMs, &frame) != 0) {
+    if (bayercam_start(s.open) != 0 || bayercam_next_frame(s.open, kFrameTimeoutMs, &frame) != 0) {
         GST_ELEMENT_ERROR(src, RESOURCE, READ,
                           ("Camera %s does not deliver frames.", s.openName.c_str()),
                           ("%s", bayercam_last_error(s.open)));
@@ -144,6 +144,10 @@ bool StartStream(BayercamSrc* src, SourceState& s) {
     GST_VIDEO_INFO_FPS_N(&s.info) = s.rate.numerator;
     GST_VIDEO_INFO_FPS_D(&s.info) = s.rate.denominator;
     bayercam_release_frame(s.open, frame);
+    s.stallLimitUs = gint64(kFrameTimeoutMs) * 1000;
+    if (s.rate.numerator > 0)
+        s.stallLimitUs +=
+            2 * gst_util_uint64_scale_int(G_USEC_PER_SEC, s.rate.denominator, s.rate.numerator);
     return true;
 }
 
@@ -291,11 +295,12 @@ GstFlowReturn Fill(GstPushSrc* push, GstBuffer* buffer) {
     BayercamSrc* src = BAYERCAM_SRC(push);
     SourceState& s = StateOf(push);
     bayercam_frame* frame = nullptr;
+    gint64 giveUp = g_get_monotonic_time() + s.stallLimitUs;
     for (;;) {
         if (s.flushing) return GST_FLOW_FLUSHING;
         int status = bayercam_next_frame(s.open, kFramePollMs, &frame);
         if (status == 0) break;
-        if (status == -ETIMEDOUT) continue;
+        if (status == -ETIMEDOUT && g_get_monotonic_time() < giveUp) continue;
         if (status == -ENODEV)
             GST_ELEMENT_ERROR(src, RESOURCE, READ, ("Camera %s was unplugged.", s.openName.c_str()),
                               ("%s", bayercam_last_error(s.open)));

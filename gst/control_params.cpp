@@ -69,7 +69,7 @@ std::vector<ControlParam> DescribeControls() {
 
 GParamSpec* ParamSpecOf(const ControlParam& control) {
     auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                          GST_PARAM_CONTROLLABLE | GST_PARAM_MUTABLE_PLAYING);
+                                          GST_PARAM_MUTABLE_PLAYING);
     std::string blurb = "The camera's " + control.control + " control";
     const gchar* nick = g_intern_string(control.control.c_str());
     const gchar* name = g_intern_string(control.property.c_str());
