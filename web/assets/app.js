@@ -212,6 +212,7 @@ async function refreshHistogram() {
   const context = canvas.getContext('2d');
   context.clearRect(0, 0, canvas.width, canvas.height);
   context.globalCompositeOperation = 'lighter';
+  context.globalAlpha = 0.85;
   // Square roots keep a few very full bins from flattening the rest.
   const peak = Math.sqrt(Math.max(1, ...['red', 'green', 'blue'].flatMap((c) => histogram[c])));
   const step = canvas.width / 256;
