@@ -1,4 +1,5 @@
 // bayercam serve [--listen HOST:PORT]: the camera's controls and live view in a browser.
+#include <sstream>
 #include <string>
 
 #include "tools/command.h"
@@ -12,9 +13,10 @@ std::string SelectorOf(const GlobalOptions& global) {
     if (!global.usbDevice.empty()) return "usb:" + global.usbDevice;
     if (!global.usbPath.empty()) return "usb-path:" + global.usbPath;
     if (!global.sim) return "";
-    std::string selector = "sim:scene=" + global.simScene + ",fps=" + std::to_string(global.simFps);
-    if (global.simClock) selector += ",clock=" + std::to_string(*global.simClock);
-    return selector;
+    std::ostringstream selector;
+    selector << "sim:scene=" << global.simScene << ",fps=" << global.simFps;
+    if (global.simClock) selector << ",clock=" << *global.simClock;
+    return selector.str();
 }
 
 void SetupServe(CLI::App& app, const GlobalOptions& global, int& exitCode) {

@@ -78,13 +78,13 @@ void LiveCamera::CaptureLoop() {
             hub_.Publish(frame->data, frame->width, frame->height, frame->stride,
                          frame->timestamp_ns, frame->dropped);
             bayercam_release_frame(camera_, frame);
-            std::lock_guard guard(lock_);
+            std::lock_guard guard(errorLock_);
             streamError_.clear();
             continue;
         }
         if (code == -ETIMEDOUT) continue;
         {
-            std::lock_guard guard(lock_);
+            std::lock_guard guard(errorLock_);
             streamError_ = bayercam_last_error(camera_);
         }
         std::this_thread::sleep_for(kRetryDelay);
@@ -173,7 +173,7 @@ std::vector<uint8_t> LiveCamera::RawFrame(uint32_t* width, uint32_t* height, std
 }
 
 std::string LiveCamera::StreamError() const {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(errorLock_);
     return streamError_;
 }
 

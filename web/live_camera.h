@@ -72,10 +72,11 @@ class LiveCamera {
     std::atomic<bool> autoExposure_ = false;
 
     std::mutex rawLock_;       // one raw frame at a time
-    mutable std::mutex lock_;  // over the stream's start and stop, the region and the error
+    mutable std::mutex lock_;  // over the stream's start and stop, and the region
     std::thread capture_;
     std::atomic<bool> capturing_ = false;
     Region region_;
+    mutable std::mutex errorLock_;  // the capture thread's own: a stop waits for that thread
     std::string streamError_;
 };
 

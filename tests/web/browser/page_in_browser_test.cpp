@@ -272,6 +272,11 @@ int main(int argc, char** argv) {
     Check(page.Evaluate("document.getElementById('message').textContent") == "",
           "no error is shown");
 
+    // The default exposure gives a nearly black picture, in which a hue cannot be seen.
+    Check(page.Evaluate("fetch('/api/controls/Exposure', {method: 'PUT', body: "
+                        "JSON.stringify({value: 700})}).then(r => r.ok)") == true,
+          "the page's origin may change a control");
+    std::this_thread::sleep_for(1s);
     Seen first = Look(page);
     std::this_thread::sleep_for(1s);
     Seen later = Look(page);

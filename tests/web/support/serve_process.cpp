@@ -1,6 +1,7 @@
 #include "web/support/serve_process.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@ ServeProcess::ServeProcess(std::filesystem::path settingsDir)
     if (pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server left behind by a crashed test
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
