@@ -220,11 +220,12 @@ void SimCamera::AddFault(const SimFault& fault) {
     faults_.back().packetNumber += transferCounts_[fault.endpoint];
 }
 
-void SimCamera::ClearFaults() {
+void SimCamera::StartNewRun() {
     std::lock_guard<std::mutex> guard(lock_);
     faults_.clear();
     halted_.clear();
     responses_.clear();
+    commands_.clear();
     WakeLocked();
 }
 

@@ -89,9 +89,9 @@ class SimCamera : public UsbBackend {
 
     // ---- Test controls and observations ----
     void AddFault(const SimFault& fault);
-    // Forgets armed faults, halted endpoints and queued responses, so that a camera shared by
-    // many runs starts each one clean.
-    void ClearFaults();
+    // Forgets what earlier runs left: armed faults, halted endpoints, queued responses and the
+    // record of received commands, so that a camera shared by many runs starts each one clean.
+    void StartNewRun();
     void SetPortStatus(uint32_t status);
     // Pulls the cable: every pending transfer completes with a device-gone status, later
     // requests fail at once, and the port reports nothing connected.

@@ -191,7 +191,7 @@ TEST(SimCamera, FaultTableActsOnTheNumberedTransfer) {
     }
 }
 
-TEST(SimCamera, ClearFaultsForgetsArmedFaultsHaltsAndResponses) {
+TEST(SimCamera, StartNewRunForgetsFaultsHaltsResponsesAndCommands) {
     SimCamera camera;
     camera.SetConfiguration(1);
     camera.AddFault({kCommandEndpoint, 1, SimFaultAction::Stall});
@@ -201,7 +201,7 @@ TEST(SimCamera, ClearFaultsForgetsArmedFaultsHaltsAndResponses) {
     stalled.Wait();
     const uint8_t stale[64] = {0x77};
     camera.QueueResponse(stale, sizeof stale);
-    camera.ClearFaults();
+    camera.StartNewRun();
     Pending second(kCommandEndpoint), third(kCommandEndpoint);
     for (Pending* p : {&second, &third}) {
         ASSERT_EQ(camera.Submit(&p->transfer), USBD_STATUS_SUCCESS);
@@ -211,6 +211,7 @@ TEST(SimCamera, ClearFaultsForgetsArmedFaultsHaltsAndResponses) {
     EXPECT_EQ(second.transfer.status, USBD_STATUS_SUCCESS);
     EXPECT_EQ(third.transfer.status, USBD_STATUS_SUCCESS);
     EXPECT_EQ(camera.PendingTransfers(), 0);
+    EXPECT_EQ(camera.ReceivedCommands().size(), 2u);
     const uint8_t fresh[64] = {0x11};
     camera.QueueResponse(fresh, sizeof fresh);
     Pending response(kResponseEndpoint);
