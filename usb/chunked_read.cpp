@@ -141,6 +141,26 @@ NTSTATUS FrameResult(CameraDevice* device, NTSTATUS submission, uint32_t length)
     return bytes == length ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
+// True when a chunk request ended in a bus error (a stall, a babble, no answer): the host halts
+// the pipe on such an error, and until it is reset every later read on it fails at once.
+bool ChunkEndedInBusError(const CameraDevice* device) {
+    const ChunkRequest* table = device->chunkTable;
+    for (int32_t k = 0; k < device->chunkCount.load(); ++k) {
+        const URB* urb = table[k].urb;
+        if (!urb) continue;
+        const USBD_STATUS status = urb->UrbHeader.Status;
+        if (!USBD_SUCCESS(status) && status != USBD_STATUS_CANCELED &&
+            status != USBD_STATUS_DEVICE_GONE) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RecoverImagePipe(CameraDevice* device) {
+    if (!NT_SUCCESS(ResetImagePipe(&device->usb))) ResetPortIfDisabled(&device->usb);
+}
+
 }  // namespace
 
 NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer) {
@@ -162,7 +182,7 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer
     }
     SendFrameMark(device, true);
     if (!NT_SUCCESS(submission.status) && submission.status != STATUS_CANCELLED) {
-        if (!NT_SUCCESS(ResetImagePipe(&device->usb))) ResetPortIfDisabled(&device->usb);
+        RecoverImagePipe(device);
     }
 
     int64_t timeout = RelativeTimeoutMs(GetFrameTimeoutMs());
@@ -171,6 +191,7 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer
         status = STATUS_TIMEOUT;
     } else {
         status = FrameResult(device, submission.status, length);
+        if (NT_SUCCESS(submission.status) && ChunkEndedInBusError(device)) RecoverImagePipe(device);
     }
     FreeChunkRequests(device);
     return status;
