@@ -141,18 +141,12 @@ NTSTATUS FrameResult(CameraDevice* device, NTSTATUS submission, uint32_t length)
     return bytes == length ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
-// True when a chunk request ended in a bus error (a stall, a babble, no answer): the host halts
-// the pipe on such an error, and until it is reset every later read on it fails at once.
-bool ChunkEndedInBusError(const CameraDevice* device) {
+// True when a chunk request ended in an error that leaves the pipe halted: until it is reset,
+// every later read on it would fail at once.
+bool ChunkHaltedThePipe(const CameraDevice* device) {
     const ChunkRequest* table = device->chunkTable;
     for (int32_t k = 0; k < device->chunkCount.load(); ++k) {
-        const URB* urb = table[k].urb;
-        if (!urb) continue;
-        const USBD_STATUS status = urb->UrbHeader.Status;
-        if (!USBD_SUCCESS(status) && status != USBD_STATUS_CANCELED &&
-            status != USBD_STATUS_DEVICE_GONE) {
-            return true;
-        }
+        if (table[k].urb && HaltsThePipe(table[k].urb->UrbHeader.Status)) return true;
     }
     return false;
 }
@@ -191,7 +185,7 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer
         status = STATUS_TIMEOUT;
     } else {
         status = FrameResult(device, submission.status, length);
-        if (NT_SUCCESS(submission.status) && ChunkEndedInBusError(device)) RecoverImagePipe(device);
+        if (NT_SUCCESS(submission.status) && ChunkHaltedThePipe(device)) RecoverImagePipe(device);
     }
     FreeChunkRequests(device);
     return status;

@@ -213,11 +213,11 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
          2,
          false,
          Tail(0)},
-        {"command pipe stalls for good",
+        {"start-up command stalled: the pipe is reset and the rest goes out",
          {sim::kCommandEndpoint, 1, SimFaultAction::Stall},
-         1,
-         false,
-         Tail(0)},
+         2,
+         true,
+         Tail(2)},
     };
     for (const Case& c : cases) {
         SimDevice& sim = Make(2);
