@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -195,8 +196,16 @@ struct Process {
     std::unique_ptr<Rig> shared;
 };
 
+// Never freed: inputs run until the process ends, which removes only the settings folder.
 Process& TheProcess() {
-    static Process* process = new Process;  // never freed: inputs run until the process ends
+    static Process* process = [] {
+        auto* made = new Process;
+        std::atexit([] {
+            std::error_code error;
+            std::filesystem::remove_all(TheProcess().settings.root(), error);
+        });
+        return made;
+    }();
     return *process;
 }
 
