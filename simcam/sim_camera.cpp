@@ -365,7 +365,8 @@ bool SimCamera::ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vecto
         if (responses_.empty()) return false;
         const std::vector<uint8_t>& response = responses_.front();
         uint32_t length = std::min(limit, static_cast<uint32_t>(response.size()));
-        std::memcpy(transfer->buffer, response.data(), length);
+        // A zero-length packet has no bytes, and its data pointer may be null.
+        if (length > 0) std::memcpy(transfer->buffer, response.data(), length);
         responses_.pop_front();
         return finish(USBD_STATUS_SUCCESS, length + overrun);
     }
