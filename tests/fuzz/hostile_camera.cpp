@@ -14,6 +14,15 @@ constexpr uint32_t kPacket = 64;
 constexpr uint8_t kFrameRequest = 0x02;
 constexpr uint8_t kSilentChunk = 0xFF;
 constexpr uint8_t kSilentTransfer = 0xFF;  // the fault byte that leaves a transfer unanswered
+// Chunks of the first three frame reads: failed frames make the capture thread back off, so
+// more would cost time without reaching new code.
+constexpr size_t kAttackedChunks = 3 * 22;
+
+// Response packets the driver reads after a command: two for the logic register and memory
+// reads, none for the others.
+uint32_t AnswersOwed(const uint8_t* packet, uint32_t length) {
+    return length > 0 && (packet[0] == 0x26 || packet[0] == 0x41) ? 2 : 0;
+}
 
 // Reads bytes from the front; past the end every byte is 0.
 class ByteStream {
@@ -89,6 +98,8 @@ struct HostileCamera::Script {
     ByteStream responses;
     ByteStream image;
     uint32_t commands = 0;
+    uint32_t owed = 0;    // response packets the driver will read, by the commands so far
+    uint32_t queued = 0;  // response packets queued so far
     bool unplugged = false;
     bool silenceUsed = false;  // the one unanswered transfer of the input
     bool imageSilent = false;  // until the next frame request
@@ -108,7 +119,9 @@ void HostileCamera::Script::OnCommand(sim::SimCamera& camera, const uint8_t* pac
         return;
     }
     const uint8_t control = responses.Byte();
+    owed += AnswersOwed(packet, length);
     if (control == 0) {
+        queued += AnswersOwed(packet, length);
         guard.unlock();
         sim::DispatchCommand(camera, packet, length);
         return;
@@ -118,11 +131,18 @@ void HostileCamera::Script::OnCommand(sim::SimCamera& camera, const uint8_t* pac
         const uint8_t declared = responses.Byte();
         std::vector<uint8_t> answer(declared >= 0xC0 ? kPacket : declared % 97u);
         for (uint8_t& byte : answer) byte = responses.Byte();
-        if (i == 0 && (control & 4)) {
-            std::memcpy(answer.data(), packet, std::min<size_t>({answer.size(), length, 6}));
-        }
+        const size_t echoed = std::min<size_t>({answer.size(), length, 6});
+        if (i == 0 && (control & 4) && echoed > 0) std::memcpy(answer.data(), packet, echoed);
         answers.push_back(std::move(answer));
     }
+    queued += static_cast<uint32_t>(answers.size());
+    // A read with nothing to read waits for its whole time-out: that is the input's one silence;
+    // after it the camera sends empty packets instead.
+    if (queued < owed && !silenceUsed) {
+        silenceUsed = true;
+        owed = queued;
+    }
+    for (; queued < owed; ++queued) answers.emplace_back();
     guard.unlock();
     for (const auto& answer : answers) {
         camera.QueueResponse(answer.data(), static_cast<uint32_t>(answer.size()));
@@ -148,8 +168,9 @@ bool HostileCamera::Script::OnChunk(uint8_t* buffer, uint32_t length, uint32_t* 
     return true;
 }
 
-HostileCamera::HostileCamera(const uint8_t* data, size_t size)
+HostileCamera::HostileCamera(const uint8_t* data, size_t size, bool mayGoSilent)
     : script_(std::make_shared<Script>()) {
+    script_->silenceUsed = !mayGoSilent;
     ByteStream input(data, size);
     const uint8_t split = input.Byte();
     const int faults = input.Byte() % 8;
@@ -168,7 +189,8 @@ HostileCamera::HostileCamera(const uint8_t* data, size_t size)
     script_->unplugAt = input.Take(2);
     const size_t responseBytes = input.Left() * split / 255;
     script_->responses = ByteStream(input.Here(), responseBytes);
-    script_->image = ByteStream(input.Here() + responseBytes, input.Left() - responseBytes);
+    script_->image = ByteStream(input.Here() + responseBytes,
+                                std::min(input.Left() - responseBytes, kAttackedChunks));
 }
 
 HostileCamera::~HostileCamera() {

@@ -16,7 +16,8 @@
 //               acknowledgement does
 //   image:      per chunk one byte b; < 0x80 fills the chunk, 0xFF leaves it unanswered until the
 //               next frame request, else (b & 0x7F)/127 of it
-// At most one transfer per input goes unanswered (each costs a full time-out).
+// At most one transfer per input goes unanswered, and only when the caller allows it: each
+// costs a full time-out, where an answered input costs a few milliseconds.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +30,7 @@ namespace bayercam::fuzz {
 
 class HostileCamera {
   public:
-    HostileCamera(const uint8_t* data, size_t size);
+    HostileCamera(const uint8_t* data, size_t size, bool mayGoSilent);
     ~HostileCamera();
     HostileCamera(const HostileCamera&) = delete;
     HostileCamera& operator=(const HostileCamera&) = delete;
