@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/kernel/sync.h"
@@ -10,6 +11,7 @@
 namespace bayercam {
 
 struct CameraDevice;
+enum class Control : size_t;
 
 // A 4 x 4 matrix, row-major. A pixel is the row vector (R, G, B, 1): output channel k is
 // R * m[0][k] + G * m[1][k] + B * m[2][k] + m[3][k]; column 3 is never used for output.
@@ -66,6 +68,9 @@ struct ImageProcessor {
 // Creates the processor with its defaults, then applies the device's settings. Null when the
 // allocation fails.
 ImageProcessor* CreateImageProcessor(CameraDevice* device);
+// The processor's copy of a control that the image processor holds (ControlTarget::ImageProcessor);
+// null for any other control.
+std::atomic<int32_t>* ProcessorSetting(ImageProcessor* processor, Control control);
 // Frees the processor and its work buffer (not outputBuffer, which it does not own).
 void FreeImageProcessor(ImageProcessor* processor);
 
