@@ -18,7 +18,7 @@
 // The shared device is started once with a camera that behaves and kept while inputs leave it
 // usable; a stop, an unplug or a failed start makes the next input start a new one. Each input
 // must end with no leak (the pool's live count back to where it was), within its time bound, and
-// with each settings file as it was or complete.
+// with each settings file as it was or as one whole save writes it.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -41,7 +41,6 @@
 #include "platform/usb_stack/usb_bus.h"
 #include "props/control_requests.h"
 #include "robustness/device_scenario.h"
-#include "settings/settings_values.h"
 #include "stream/capture_filter.h"
 #include "usb/frame_timeout.h"
 
@@ -177,7 +176,15 @@ void StreamFrames(const client::Filter& filter, const fuzz::HostileCamera& hosti
     stream.Close();
 }
 
-// Each settings file as before the input or complete, as one save writes it.
+bool HasValue(const std::vector<RegistryValue>& values, const std::string& name) {
+    for (const RegistryValue& value : values) {
+        if (value.name == name) return true;
+    }
+    return false;
+}
+
+// Each settings file as before the input, or as one whole save writes it: well formed, with
+// every value the old file held (a save merges its values into the file).
 void CheckSettings(const bayercam::testing::SettingsSnapshot& before,
                    const bayercam::testing::SettingsSnapshot& after) {
     for (const auto& [path, text] : before) {
@@ -186,11 +193,11 @@ void CheckSettings(const bayercam::testing::SettingsSnapshot& before,
     for (const auto& [path, text] : after) {
         auto old = before.find(path);
         if (old != before.end() && old->second == text) continue;
-        std::vector<RegistryValue> values = ParseRegistryValues(text);
-        for (const SettingValue& setting : kSettingValues) {
-            bool found = false;
-            for (const RegistryValue& value : values) found = found || value.name == setting.name;
-            if (!found) std::abort();
+        const std::vector<RegistryValue> values = ParseRegistryValues(text);
+        if (FormatRegistryValues(values) != text) std::abort();
+        if (old == before.end()) continue;
+        for (const RegistryValue& value : ParseRegistryValues(old->second)) {
+            if (!HasValue(values, value.name)) std::abort();
         }
     }
 }
