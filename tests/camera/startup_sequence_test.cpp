@@ -182,6 +182,7 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
         size_t logicWrites;
         bool clockRead;  // the answers were whole
         Lines tail;
+        uint32_t failedPackets;
     };
     using sim::SimFaultAction;
     const Case cases[] = {
@@ -189,27 +190,32 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
          {sim::kCommandEndpoint, 2, SimFaultAction::Error},
          1,
          true,
-         Tail(2)},
+         Tail(2),
+         1},
         {"second pulse write fails",
          {sim::kCommandEndpoint, 3, SimFaultAction::Error},
          2,
          true,
-         Tail(2)},
+         Tail(2),
+         1},
         {"a sensor write fails",
          {sim::kCommandEndpoint, 100, SimFaultAction::Error},
          2,
          true,
-         Tail(2)},
+         Tail(2),
+         1},
         {"clock answer short",
          {sim::kResponseEndpoint, 2, SimFaultAction::Short, 8},
          2,
          false,
-         Tail(0)},
+         Tail(0),
+         1},
         {"start-up command stalled: the pipe is reset and the rest goes out",
          {sim::kCommandEndpoint, 1, SimFaultAction::Stall},
          2,
          true,
-         Tail(2)},
+         Tail(2),
+         1},
     };
     for (const Case& c : cases) {
         SimDevice& sim = Make(2);
@@ -226,6 +232,7 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
         EXPECT_EQ(Lines(wire.end() - static_cast<long>(c.tail.size()), wire.end()), c.tail)
             << c.name;
         EXPECT_EQ(sim.device()->clock, c.clockRead ? 2 : 0) << c.name;
+        EXPECT_EQ(sim.device()->failedPackets.load(), c.failedPackets) << c.name;
     }
 }
 
