@@ -1,7 +1,7 @@
 # The two commands of the README: `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps asan tsan bench fuzz soak install clean
+.PHONY: run test build deps asan tsan bench fuzz fuzz-merge fuzz-coverage soak install clean
 
 deps:
 	@bash scripts/install-deps
@@ -35,21 +35,19 @@ bench: build
 
 # Each fuzz target runs FUZZ_SECONDS under clang's libFuzzer with ASan and UBSan; new inputs go to
 # build-fuzz/corpus, crashes to tests/fuzz/crashes/<target>/ (replayed by ctest once committed).
+# FUZZ_PARALLEL targets run at a time, at FUZZ_NICE; FUZZ_TARGETS picks some (see scripts/fuzz).
+# fuzz-merge adds the inputs that found new coverage to tests/fuzz/corpus; fuzz-coverage replays
+# the corpora through a clang coverage build and reports the driver's line coverage.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := registry_text config_descriptor command_packets data_formats property_requests control_api
+FUZZ_PARALLEL ?= 1
+FUZZ_NICE ?= 0
+export FUZZ_SECONDS FUZZ_PARALLEL FUZZ_NICE FUZZ_TARGETS JOBS
 fuzz: deps
-	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-		-DBAYERCAM_FUZZ=ON -DBAYERCAM_SANITIZE=address,undefined >/dev/null
-	@cmake --build build-fuzz --target bayercam-fuzzers -j $(JOBS)
-	@for t in $(FUZZ_TARGETS); do \
-		mkdir -p build-fuzz/corpus/$$t; \
-		./build-fuzz/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-			-artifact_prefix=tests/fuzz/crashes/$$t/ build-fuzz/corpus/$$t tests/fuzz/corpus/$$t \
-			2>build-fuzz/fuzz_$$t.log; status=$$?; \
-		echo "$$t: $$(grep -o 'number_of_executed_units: *[0-9]*' build-fuzz/fuzz_$$t.log | grep -o '[0-9]*$$') executions, exit $$status"; \
-		[ $$status -eq 0 ] || exit $$status; \
-	done
+	@bash scripts/fuzz run
+fuzz-merge: deps
+	@bash scripts/fuzz merge
+fuzz-coverage: deps
+	@bash scripts/fuzz coverage
 
 # 100,000 frames at full speed with controls changing at random, then 1,000 stop/start cycles.
 SOAK_FRAMES ?= 100000
@@ -63,4 +61,4 @@ install: build
 	cmake --install build --prefix $(PREFIX)
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-coverage

@@ -220,6 +220,15 @@ void SimCamera::AddFault(const SimFault& fault) {
     faults_.back().packetNumber += transferCounts_[fault.endpoint];
 }
 
+void SimCamera::StartNewRun() {
+    std::lock_guard<std::mutex> guard(lock_);
+    faults_.clear();
+    halted_.clear();
+    responses_.clear();
+    commands_.clear();
+    WakeLocked();
+}
+
 void SimCamera::SetPortStatus(uint32_t status) {
     std::lock_guard<std::mutex> guard(lock_);
     portStatus_ = status;
@@ -321,13 +330,20 @@ bool SimCamera::ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vecto
                 return finish(USBD_STATUS_STALL_PID, 0);
             case SimFaultAction::Error:
                 return finish(USBD_STATUS_DEV_NOT_RESPONDING, 0);
+            case SimFaultAction::Status:
+                return finish(head.fault.status, 0);
             case SimFaultAction::NoAnswer:
                 return false;
             case SimFaultAction::Short:
                 limit = std::min(limit, head.fault.shortLength);
                 break;
+            case SimFaultAction::Long:
+                break;
         }
     }
+    // Only ever added to a length already within the buffer: the bytes moved stay in bounds.
+    const uint32_t overrun =
+        head.hasFault && head.fault.action == SimFaultAction::Long ? head.fault.overrun : 0;
 
     if (!(endpoint & 0x80)) {
         if (endpoint == kCommandEndpoint) {
@@ -343,15 +359,16 @@ bool SimCamera::ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vecto
                 lock.lock();
             }
         }
-        return finish(USBD_STATUS_SUCCESS, limit);
+        return finish(USBD_STATUS_SUCCESS, limit + overrun);
     }
     if (endpoint == kResponseEndpoint) {
         if (responses_.empty()) return false;
         const std::vector<uint8_t>& response = responses_.front();
         uint32_t length = std::min(limit, static_cast<uint32_t>(response.size()));
-        std::memcpy(transfer->buffer, response.data(), length);
+        // A zero-length packet has no bytes, and its data pointer may be null.
+        if (length > 0) std::memcpy(transfer->buffer, response.data(), length);
         responses_.pop_front();
-        return finish(USBD_STATUS_SUCCESS, length);
+        return finish(USBD_STATUS_SUCCESS, length + overrun);
     }
     if (endpoint == kImageEndpoint && imageSource_) {
         ImageSource source = imageSource_;
@@ -363,7 +380,7 @@ bool SimCamera::ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vecto
         // Only unbusy entries are ever removed, so the head is still this transfer.
         Entry& again = queue.front();
         again.busy = false;
-        if (ready) return finish(USBD_STATUS_SUCCESS, std::min(produced, limit));
+        if (ready) return finish(USBD_STATUS_SUCCESS, std::min(produced, limit) + overrun);
         if (again.cancelRequested) return finish(USBD_STATUS_CANCELED, 0);
         return false;
     }

@@ -30,6 +30,8 @@ enum class SimFaultAction {
     Error,     // completes with a device-not-responding error
     Short,     // completes with at most `shortLength` bytes
     NoAnswer,  // stays pending until cancelled
+    Status,    // completes with `status` and nothing moved (cancelled, device gone, babble...)
+    Long,      // moves what it would, but reports `overrun` bytes more than were asked for
 };
 
 struct SimFault {
@@ -37,6 +39,8 @@ struct SimFault {
     uint32_t packetNumber;  // 1 = the next transfer submitted to the endpoint
     SimFaultAction action;
     uint32_t shortLength = 0;
+    USBD_STATUS status = USBD_STATUS_SUCCESS;
+    uint32_t overrun = 0;
 };
 
 class SimCamera : public UsbBackend {
@@ -85,6 +89,9 @@ class SimCamera : public UsbBackend {
 
     // ---- Test controls and observations ----
     void AddFault(const SimFault& fault);
+    // Forgets what earlier runs left: armed faults, halted endpoints, queued responses and the
+    // record of received commands, so that a camera shared by many runs starts each one clean.
+    void StartNewRun();
     void SetPortStatus(uint32_t status);
     // Pulls the cable: every pending transfer completes with a device-gone status, later
     // requests fail at once, and the port reports nothing connected.

@@ -141,6 +141,20 @@ NTSTATUS FrameResult(CameraDevice* device, NTSTATUS submission, uint32_t length)
     return bytes == length ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
+// True when a chunk request ended in an error that leaves the pipe halted: until it is reset,
+// every later read on it would fail at once.
+bool ChunkHaltedThePipe(const CameraDevice* device) {
+    const ChunkRequest* table = device->chunkTable;
+    for (int32_t k = 0; k < device->chunkCount.load(); ++k) {
+        if (table[k].urb && HaltsThePipe(table[k].urb->UrbHeader.Status)) return true;
+    }
+    return false;
+}
+
+void RecoverImagePipe(CameraDevice* device) {
+    if (!NT_SUCCESS(ResetImagePipe(&device->usb))) ResetPortIfDisabled(&device->usb);
+}
+
 }  // namespace
 
 NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer) {
@@ -162,7 +176,7 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer
     }
     SendFrameMark(device, true);
     if (!NT_SUCCESS(submission.status) && submission.status != STATUS_CANCELLED) {
-        if (!NT_SUCCESS(ResetImagePipe(&device->usb))) ResetPortIfDisabled(&device->usb);
+        RecoverImagePipe(device);
     }
 
     int64_t timeout = RelativeTimeoutMs(GetFrameTimeoutMs());
@@ -171,6 +185,7 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, uint32_t length, uint8_t* buffer
         status = STATUS_TIMEOUT;
     } else {
         status = FrameResult(device, submission.status, length);
+        if (NT_SUCCESS(submission.status) && ChunkHaltedThePipe(device)) RecoverImagePipe(device);
     }
     FreeChunkRequests(device);
     return status;

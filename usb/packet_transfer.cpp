@@ -4,6 +4,7 @@
 #include "platform/kernel/pool.h"
 #include "usb/bulk_transfer.h"
 #include "usb/internal_request.h"
+#include "usb/pipe_recovery.h"
 
 namespace bayercam {
 namespace {
@@ -59,6 +60,8 @@ NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffe
             *transferred = urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
         }
     }
+    // Otherwise the halt would fail every later packet on the pipe.
+    if (HaltsThePipe(urb->UrbHeader.Status)) ResetPipe(&device->usb, pipeIndex);
     ExFreePool(urb);
     return status;
 }

@@ -37,12 +37,21 @@ void AbortMarkedPipes(CameraDevice* device) {
     }
 }
 
-NTSTATUS ResetImagePipe(UsbTarget* usb) {
+NTSTATUS ResetPipe(UsbTarget* usb, uint32_t pipeIndex) {
     if (!usb->interfaceInfo) return STATUS_UNSUCCESSFUL;
-    if (usb->interfaceInfo->NumberOfPipes <= kImagePipe) return STATUS_INVALID_PARAMETER;
+    if (usb->interfaceInfo->NumberOfPipes <= pipeIndex) return STATUS_INVALID_PARAMETER;
     bool allocated;
     return SendPipeRequest(usb, URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL,
-                           usb->interfaceInfo->Pipes[kImagePipe].PipeHandle, &allocated);
+                           usb->interfaceInfo->Pipes[pipeIndex].PipeHandle, &allocated);
+}
+
+NTSTATUS ResetImagePipe(UsbTarget* usb) {
+    return ResetPipe(usb, kImagePipe);
+}
+
+bool HaltsThePipe(USBD_STATUS status) {
+    return !USBD_SUCCESS(status) && status != USBD_STATUS_CANCELED &&
+           status != USBD_STATUS_DEVICE_GONE;
 }
 
 NTSTATUS ResetPortIfDisabled(UsbTarget* usb) {

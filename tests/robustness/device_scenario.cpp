@@ -20,9 +20,9 @@
 
 namespace bayercam::testing {
 
-SettingsFolder::SettingsFolder() {
-    char pattern[] = "/tmp/bayercam-robust-XXXXXX";
-    root_ = mkdtemp(pattern);
+SettingsFolder::SettingsFolder(const std::string& parent) {
+    std::string pattern = parent + "/bayercam-robust-XXXXXX";
+    root_ = mkdtemp(pattern.data());
     RegistrySetSettingsRoot(root_);
 }
 

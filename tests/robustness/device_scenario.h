@@ -43,7 +43,8 @@ using SettingsSnapshot = std::map<std::string, std::string>;
 
 class SettingsFolder {
   public:
-    SettingsFolder();
+    // A new folder below `parent`.
+    explicit SettingsFolder(const std::string& parent = "/tmp");
     ~SettingsFolder();
     SettingsFolder(const SettingsFolder&) = delete;
     SettingsFolder& operator=(const SettingsFolder&) = delete;

@@ -148,20 +148,37 @@ TEST(SimCamera, CommandsCompleteOnTheCameraThreadAndReachTheHandler) {
 
 TEST(SimCamera, FaultTableActsOnTheNumberedTransfer) {
     struct Case {
-        SimFaultAction action;
+        SimFault fault;  // on the second command transfer
         USBD_STATUS firstStatus;
         uint32_t firstLength;
         USBD_STATUS secondStatus;  // the next transfer on the endpoint
     };
     const Case cases[] = {
-        {SimFaultAction::Stall, USBD_STATUS_STALL_PID, 0, USBD_STATUS_STALL_PID},
-        {SimFaultAction::Error, USBD_STATUS_DEV_NOT_RESPONDING, 0, USBD_STATUS_SUCCESS},
-        {SimFaultAction::Short, USBD_STATUS_SUCCESS, 10, USBD_STATUS_SUCCESS},
+        {{kCommandEndpoint, 2, SimFaultAction::Stall},
+         USBD_STATUS_STALL_PID,
+         0,
+         USBD_STATUS_STALL_PID},
+        {{kCommandEndpoint, 2, SimFaultAction::Error},
+         USBD_STATUS_DEV_NOT_RESPONDING,
+         0,
+         USBD_STATUS_SUCCESS},
+        {{kCommandEndpoint, 2, SimFaultAction::Short, 10},
+         USBD_STATUS_SUCCESS,
+         10,
+         USBD_STATUS_SUCCESS},
+        {{kCommandEndpoint, 2, SimFaultAction::Status, 0, USBD_STATUS_DEVICE_GONE},
+         USBD_STATUS_DEVICE_GONE,
+         0,
+         USBD_STATUS_SUCCESS},
+        {{kCommandEndpoint, 2, SimFaultAction::Long, 0, USBD_STATUS_SUCCESS, 7},
+         USBD_STATUS_SUCCESS,
+         64 + 7,
+         USBD_STATUS_SUCCESS},
     };
     for (const Case& c : cases) {
         SimCamera camera;
         camera.SetConfiguration(1);
-        camera.AddFault({kCommandEndpoint, 2, c.action, 10});
+        camera.AddFault(c.fault);
         Pending first(kCommandEndpoint), second(kCommandEndpoint), third(kCommandEndpoint);
         for (Pending* p : {&first, &second, &third}) {
             ASSERT_EQ(camera.Submit(&p->transfer), USBD_STATUS_SUCCESS);
@@ -172,6 +189,35 @@ TEST(SimCamera, FaultTableActsOnTheNumberedTransfer) {
         EXPECT_EQ(second.transfer.actualLength, c.firstLength);
         EXPECT_EQ(third.transfer.status, c.secondStatus);
     }
+}
+
+TEST(SimCamera, StartNewRunForgetsFaultsHaltsResponsesAndCommands) {
+    SimCamera camera;
+    camera.SetConfiguration(1);
+    camera.AddFault({kCommandEndpoint, 1, SimFaultAction::Stall});
+    camera.AddFault({kCommandEndpoint, 3, SimFaultAction::Error});
+    Pending stalled(kCommandEndpoint);
+    ASSERT_EQ(camera.Submit(&stalled.transfer), USBD_STATUS_SUCCESS);
+    stalled.Wait();
+    const uint8_t stale[64] = {0x77};
+    camera.QueueResponse(stale, sizeof stale);
+    camera.StartNewRun();
+    Pending second(kCommandEndpoint), third(kCommandEndpoint);
+    for (Pending* p : {&second, &third}) {
+        ASSERT_EQ(camera.Submit(&p->transfer), USBD_STATUS_SUCCESS);
+        p->Wait();
+    }
+    EXPECT_EQ(stalled.transfer.status, USBD_STATUS_STALL_PID);
+    EXPECT_EQ(second.transfer.status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(third.transfer.status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(camera.PendingTransfers(), 0);
+    EXPECT_EQ(camera.ReceivedCommands().size(), 2u);
+    const uint8_t fresh[64] = {0x11};
+    camera.QueueResponse(fresh, sizeof fresh);
+    Pending response(kResponseEndpoint);
+    ASSERT_EQ(camera.Submit(&response.transfer), USBD_STATUS_SUCCESS);
+    response.Wait();
+    EXPECT_EQ(response.data[0], 0x11);
 }
 
 TEST(SimCamera, FaultsCountFromWhenTheyAreAdded) {

@@ -230,6 +230,36 @@ TEST_F(FrameReadTest, IncompleteFramesFail) {
     }
 }
 
+// A stall halts the pipe until it is reset: without the reset no later frame would arrive.
+TEST_F(FrameReadTest, ChunkEndingInABusErrorResetsThePipeForTheNextRead) {
+    struct Case {
+        const char* name;
+        sim::SimFault fault;
+        bool reset;
+    };
+    const Case cases[] = {
+        {"stall", {kImageEndpoint, 5, sim::SimFaultAction::Stall}, true},
+        {"no response", {kImageEndpoint, 5, sim::SimFaultAction::Error}, true},
+        {"babble",
+         {kImageEndpoint, 5, sim::SimFaultAction::Status, 0, USBD_STATUS_BABBLE_DETECTED},
+         true},
+        {"cancelled by the host stack",
+         {kImageEndpoint, 5, sim::SimFaultAction::Status, 0, USBD_STATUS_CANCELED},
+         false},
+        {"short chunk", {kImageEndpoint, 5, sim::SimFaultAction::Short, 100}, false},
+    };
+    for (const Case& c : cases) {
+        Started();
+        SetFrameTimeout(device(), kShortTimeoutMs);
+        sim_->camera.AddFault(c.fault);
+        EXPECT_NE(Read(), STATUS_SUCCESS) << c.name;
+        ExpectIdle(c.name);
+        EXPECT_EQ(sim_->Records(BusRequestKind::ResetPipe).size(), c.reset ? 1u : 0u) << c.name;
+        ASSERT_EQ(Read(), STATUS_SUCCESS) << c.name;
+        EXPECT_EQ(buffer_, Pattern()) << c.name;
+    }
+}
+
 TEST_F(FrameReadTest, FailedSubmissionResetsThePipeThenThePort) {
     struct Case {
         const char* name;

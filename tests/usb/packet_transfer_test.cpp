@@ -151,6 +151,39 @@ TEST_F(PacketTransferTest, ResponseMustBeWholeButAShortOneStaysInTheBuffer) {
     EXPECT_EQ(transferred, 32u);
 }
 
+// A camera that stalls a packet once must not lose its command or response pipe for good.
+TEST_F(PacketTransferTest, PacketThatHaltsThePipeResetsIt) {
+    struct Case {
+        const char* name;
+        uint32_t pipe;
+        sim::SimFaultAction action;
+        size_t resets;
+    };
+    const Case cases[] = {
+        {"command stalled", kCommandPipe, sim::SimFaultAction::Stall, 1},
+        {"response stalled", kResponsePipe, sim::SimFaultAction::Stall, 1},
+        {"command not answered", kCommandPipe, sim::SimFaultAction::Error, 1},
+        {"command short", kCommandPipe, sim::SimFaultAction::Short, 0},
+    };
+    const uint8_t endpoints[] = {sim::kCommandEndpoint, sim::kResponseEndpoint};
+    for (const Case& c : cases) {
+        SimDevice& sim = Started();
+        sim.bus.Recorder().Clear();
+        sim.camera.AddFault({endpoints[c.pipe], 1, c.action});
+        const uint8_t answer[64] = {0x5A};
+        sim.camera.QueueResponse(answer, sizeof answer);
+        uint8_t packet[64] = {0x25, 1, 2};
+        uint32_t transferred = 0;
+        TransferPacket(sim.device(), c.pipe, packet, &transferred);
+        EXPECT_NE(transferred, 64u) << c.name;
+        EXPECT_EQ(sim.Records(BusRequestKind::ResetPipe).size(), c.resets) << c.name;
+        EXPECT_EQ(TransferPacket(sim.device(), c.pipe, packet, &transferred), STATUS_SUCCESS)
+            << c.name;
+        EXPECT_EQ(transferred, 64u) << c.name;
+        sim_.reset();
+    }
+}
+
 TEST_F(PacketTransferTest, EveryPacketThatDoesNotGoThroughWholeIsCounted) {
     struct Case {
         const char* name;
