@@ -11,7 +11,7 @@ build: deps
 	@cmake --build --preset default -j $(JOBS)
 
 run: build
-	./build/tools/bayercam --sim capture -n 30 -o capture
+	./build/tools/bayercam --sim capture -n 30 -o capture --overwrite
 
 test: build
 	ctest --preset default -j $(JOBS)
