@@ -21,7 +21,10 @@ void CopyImage(const CapturePin* capturePin, const CaptureContext* context,
     copy.outputHeight = device->outputHeight.load();
     copy.pitch = FramePitch(capturePin->outputPitch, copy.outputWidth);
     copy.flipH = ReadFlipH(device) != 0;
-    copy.flipV = ReadFlipV(device) != 0;
+    // A client format with a negative height asks for the top row first: flipV then turns the
+    // image over relative to that.
+    const bool topDown = capturePin->videoInfo.bmiHeader.biHeight < 0;
+    copy.flipV = (ReadFlipV(device) != 0) != topDown;
     KSSTREAM_HEADER* header = pointer->StreamHeader;
     CopyImageToFrame(copy, context->outputBuffer, static_cast<uint8_t*>(header->Data),
                      header->FrameExtent);
