@@ -14,7 +14,7 @@ build: deps
 run: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target bayercam -j $(JOBS)
-	./build/tools/bayercam --sim capture -n 30 -o capture
+	./build/tools/bayercam --sim capture -n 30 -o capture --overwrite
 
 test: build
 	ctest --preset default -j $(JOBS)

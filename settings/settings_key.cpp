@@ -16,20 +16,6 @@ NTSTATUS CreateKey(HANDLE parent, const std::string& path, HANDLE* key) {
                        nullptr);
 }
 
-}  // namespace
-
-NTSTATUS OpenSettingsKey(HANDLE parent, HANDLE* key, const char* path) {
-    std::string fullPath = path;
-    for (size_t slash = fullPath.find('\\'); slash != std::string::npos;
-         slash = fullPath.find('\\', slash + 1)) {
-        HANDLE leading = nullptr;
-        if (NT_SUCCESS(CreateKey(parent, fullPath.substr(0, slash), &leading))) ZwClose(leading);
-    }
-    return CreateKey(parent, fullPath, key);
-}
-
-namespace {
-
 std::vector<uint8_t> DwordBytes(int32_t value) {
     const auto bits = static_cast<uint32_t>(value);
     return {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
@@ -55,6 +41,16 @@ bool ReadDword(HANDLE key, const char* name, int32_t* value) {
 }
 
 }  // namespace
+
+NTSTATUS OpenSettingsKey(HANDLE parent, HANDLE* key, const char* path) {
+    std::string fullPath = path;
+    for (size_t slash = fullPath.find('\\'); slash != std::string::npos;
+         slash = fullPath.find('\\', slash + 1)) {
+        HANDLE leading = nullptr;
+        if (NT_SUCCESS(CreateKey(parent, fullPath.substr(0, slash), &leading))) ZwClose(leading);
+    }
+    return CreateKey(parent, fullPath, key);
+}
 
 bool QueryDwordSetting(HANDLE key, const char* name, int32_t* value) {
     if (ReadDword(key, name, value)) return true;

@@ -200,7 +200,8 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
     output.pitch = uint32_t(bitmap.biWidth) * 4;
     output.bottomUp = bitmap.biHeight > 0;
 
-    std::FILE* report = output.directory.empty() ? stderr : stdout;
+    // Standard output may carry frames or the bus trace; the summary must not land among them.
+    std::FILE* report = output.directory.empty() || global.usbTrace == "-" ? stderr : stdout;
     const bool progress = !global.quiet && isatty(STDERR_FILENO);
     const uint32_t stallLimit = StallLimitMs(session->Device().Camera());
     Tally tally;

@@ -55,6 +55,9 @@ void SettingsFolder::Restore(const SettingsSnapshot& files) const {
         std::filesystem::create_directories(full.parent_path());
         std::ofstream(full, std::ios::binary) << text;
     }
+    // Replaced from outside, as by another process: what this one read from the old folders
+    // (which a new folder may inherit with a reused inode) no longer holds.
+    RegistrySetSettingsRoot(root_);
 }
 
 namespace {

@@ -129,6 +129,28 @@ TEST_F(CaptureProcessTest, HostileImagesEndWithOneLine) {
     EXPECT_FALSE(fs::exists(Dir() + "/out.png"));
 }
 
+TEST_F(CaptureProcessTest, FailuresSayWhatToDo) {
+    const std::string settings = Dir() + "/sim/Settings";
+    fs::create_directories(settings);
+    test_support::WriteWholeFile(settings + "/values", "RoiW = dword:4\nRoiH = dword:4\n");
+    struct Case {
+        const char* arguments;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"capture -n 1 -o -",
+         "gives no image: set one at least 8 pixels wide, e.g. bayercam set "
+         "RegionOfInterest=0,0,1360,1024"},
+        {"--usb-trace /dev/full info", "the USB trace could not be written completely"},
+        {"--usb-trace /nonexistent/trace.pcap info", "No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = Tool(c.arguments);
+        EXPECT_EQ(run.exitCode, 1) << c.arguments;
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << c.arguments << "\n" << run.err;
+    }
+}
+
 TEST_F(CaptureProcessTest, UsageErrorsExitTwo) {
     for (const char* arguments :
          {"--sim-fps nan get Hue", "--usb-trace - capture -o - -n 1", "--usb 12 get Hue",

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/kernel/pool.h"
+#include "platform/registry/registry_text.h"
 #include "robustness/bounded_run.h"
 #include "robustness/device_scenario.h"
 
@@ -76,6 +77,22 @@ struct Fault {
     ScenarioPhase phase;
     std::function<void(SimDevice&, ScenarioPhase)> arm;
 };
+
+// A run whose settings load failed saves every value it holds, having read none: `text` must
+// then be one whole save (every line a value) that keeps each value of `old` it did not set.
+bool WholeSaveOver(const std::string& old, const std::string& text) {
+    size_t lines = 0;
+    for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+        if (text[at] != '#' && text[at] != '\n') ++lines;
+        if (text.find('\n', at) == std::string::npos) return false;
+    }
+    std::vector<RegistryValue> values = ParseRegistryValues(text);
+    if (values.empty() || values.size() != lines) return false;
+    for (const RegistryValue& value : ParseRegistryValues(old)) {
+        if (!FindRegistryValue(values, value.name)) return false;
+    }
+    return true;
+}
 
 class FaultInjectionTest : public ::testing::Test {
   protected:
@@ -168,8 +185,10 @@ class FaultInjectionTest : public ::testing::Test {
         SettingsSnapshot now = folder_.Snapshot();
         for (const auto& [path, text] : now) {
             bool known = (old_.count(path) && old_.at(path) == text) ||
-                         (written_.count(path) && written_.at(path) == text);
-            EXPECT_TRUE(known) << fault.what << ": " << path << " is neither old nor new:\n"
+                         (written_.count(path) && written_.at(path) == text) ||
+                         WholeSaveOver(old_.count(path) ? old_.at(path) : "", text);
+            EXPECT_TRUE(known) << fault.what << ": " << path
+                               << " is neither old, nor new, nor a whole save over the old:\n"
                                << text;
         }
         for (const auto& [path, text] : old_) {
