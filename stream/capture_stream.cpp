@@ -51,6 +51,7 @@ NTSTATUS StartStream(CameraDevice* device) {
     const int32_t height = device->roiH.load();
     context->processing.exchange(0);
     context->framesCaptured.store(0);
+    context->framesDropped.store(0);
     context->imageProcessor = processor;
 
     device->ops->StartCapture(device);
@@ -71,7 +72,7 @@ NTSTATUS StartStream(CameraDevice* device) {
     SetFrameSize(processor, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
     AllocateWorkBuffer(processor);
     processor->outputBuffer = context->outputBuffer;
-    context->streamState.store(2);
+    context->streamState.store(StreamState::Running);
     StartCaptureThread(context);
     return STATUS_SUCCESS;
 }
@@ -80,7 +81,7 @@ void TearDownStream(CameraDevice* device) {
     CaptureContext* context = device->captureContext;
     if (!context) return;
     StopCaptureThread(context);
-    context->streamState.store(0);
+    context->streamState.store(StreamState::Stopped);
     if (ImageProcessor* processor = context->imageProcessor) {
         processor->outputBuffer = nullptr;
         ExFreePool(processor->workBuffer);

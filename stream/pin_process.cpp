@@ -52,7 +52,8 @@ void FillStreamHeader(const CapturePin* capturePin, KSSTREAM_HEADER* header) {
     frameInfo->ExtendedHeaderSize = sizeof(KS_FRAME_INFO);
     frameInfo->PictureNumber =
         static_cast<uint32_t>(capturePin->device->frameCounter.load(std::memory_order_relaxed));
-    frameInfo->DropCount = 0;
+    const CaptureContext* context = capturePin->device->captureContext;
+    frameInfo->DropCount = context ? context->framesDropped.load() : 0;
 }
 
 NTSTATUS PinProcess(KSPIN* pin) {
@@ -65,8 +66,9 @@ NTSTATUS PinProcess(KSPIN* pin) {
         KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     RawFrameTap tap = capturePin->rawTap;
     tap.frame = pointer ? pointer->StreamHeader : nullptr;
-    // Without a client frame the raw frame is still converted, and lost.
+    // Without a client frame the raw frame is still converted, and lost: a dropped frame.
     bool converted = ConvertRawFrame(context, pointer && tap.deliver ? &tap : nullptr);
+    if (converted && !pointer) context->framesDropped.fetch_add(1);
     if (pointer) {
         if (converted) {
             FillStreamHeader(capturePin, pointer->StreamHeader);
