@@ -29,6 +29,10 @@ std::unique_ptr<LiveCamera> LiveCamera::Open(const std::string& selector,
     }
     std::unique_ptr<LiveCamera> live(new LiveCamera(camera, selector, hub));
     live->controls_ = ListControls(camera);
+    if (const ControlInfo* width = live->FindControl("SensorWidth"))
+        live->sensorWidth_ = live->Get(*width);
+    if (const ControlInfo* height = live->FindControl("SensorHeight"))
+        live->sensorHeight_ = live->Get(*height);
     return live;
 }
 
@@ -133,6 +137,9 @@ Region LiveCamera::CurrentRegion() const {
         region.width = static_cast<int32_t>(stats.width);
         region.height = static_cast<int32_t>(stats.height);
     }
+    // The whole sensor can only start at its corner.
+    if (!region.x && region.width == sensorWidth_ && region.height == sensorHeight_)
+        region.x = region.y = 0;
     return region;
 }
 

@@ -76,6 +76,7 @@ class LiveCamera {
     std::thread capture_;
     std::atomic<bool> capturing_ = false;
     Region region_;
+    std::optional<int32_t> sensorWidth_, sensorHeight_;
     mutable std::mutex errorLock_;  // the capture thread's own: a stop waits for that thread
     std::string streamError_;
 };

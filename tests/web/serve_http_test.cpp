@@ -136,6 +136,20 @@ TEST_F(ServeHttpTest, RefusedWritesAnswerInJsonAndChangeNothing) {
     ASSERT_EQ(Put("Hue", R"({"value": 0})", {{"Origin", server_->Origin()}})->status, 200);
 }
 
+TEST_F(ServeHttpTest, StatusFollowsTheStream) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    json first = Status();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    json second = Status();
+    for (const char* key : {"camera", "width", "height", "fps", "delivered", "dropped"})
+        EXPECT_TRUE(second.contains(key)) << key;
+    EXPECT_GT(second["delivered"].get<uint64_t>(), first["delivered"].get<uint64_t>());
+    EXPECT_GT(second["fps"].get<double>(), 0);
+    EXPECT_EQ(second["width"], 1360);
+    EXPECT_EQ(second["height"], 1024);
+    EXPECT_EQ(second["region"]["x"], 0) << "the whole sensor starts at its corner";
+}
+
 TEST_F(ServeHttpTest, AChangeReachesTheNextFrames) {
     double before = MeanLevel();
     ASSERT_GE(before, 0);
@@ -171,19 +185,6 @@ TEST_F(ServeHttpTest, NewRegionRenegotiatesTheStream) {
     EXPECT_TRUE(pgm->body.starts_with("P5\n640 480\n255\n")) << pgm->body.substr(0, 20);
     EXPECT_EQ(pgm->body.size(), 15 + 640u * 480u);
     Put("RegionOfInterest", R"({"value": [0, 0, 0, 0]})");
-}
-
-TEST_F(ServeHttpTest, StatusFollowsTheStream) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    json first = Status();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    json second = Status();
-    for (const char* key : {"camera", "width", "height", "fps", "delivered", "dropped"})
-        EXPECT_TRUE(second.contains(key)) << key;
-    EXPECT_GT(second["delivered"].get<uint64_t>(), first["delivered"].get<uint64_t>());
-    EXPECT_GT(second["fps"].get<double>(), 0);
-    EXPECT_EQ(second["width"], 1360);
-    EXPECT_EQ(second["height"], 1024);
 }
 
 TEST_F(ServeHttpTest, LiveViewSendsJpegPartsAndIsBounded) {
