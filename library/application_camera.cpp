@@ -136,7 +136,8 @@ int ApplicationCamera::Start() {
     std::lock_guard<std::mutex> guard(streamLock_);
     if (stream_) return Fail(-EBUSY, "the camera streams already");
     auto stream = std::make_unique<client::VideoStream>();
-    client::Status status = stream->Open(filter_, {.frames = kStreamFrames, .topDown = true});
+    client::Status status =
+        stream->Open(filter_, {.frames = kStreamFrames, .rawFrames = rawFrames_, .topDown = true});
     if (status.ok()) status = stream->Start();
     if (!status.ok()) return Fail(status);
     stream_ = std::move(stream);

@@ -38,6 +38,11 @@ class ApplicationCamera {
     int ReleaseFrame(bayercam_frame* frame);
     int Stop();
     int SetAutoExposure(bool on);
+    // Raw frames behind the delivered ones (bayercam_raw.h).
+    int SetRawFrames(bool on);
+    int FrameRaw(const bayercam_frame* frame, const uint8_t** data, uint32_t* width,
+                 uint32_t* height, int32_t* stride);
+    int GetRegion(int32_t* x, int32_t* y, int32_t* width, int32_t* height);
     // The last failure's message, copied for the calling thread.
     const char* LastError();
 
@@ -66,6 +71,7 @@ class ApplicationCamera {
     std::vector<HeldFrame> heldFrames_;
     uint64_t lastSequence_ = 0;
     AutoExposure autoExposure_;
+    bool rawFrames_ = false;  // the next stream keeps each frame's raw frame
 
     std::mutex errorLock_;
     std::string lastError_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bayercam/bayercam.h"
+#include "bayercam/bayercam_raw.h"
 #include "library/application_camera.h"
 #include "platform/libusb/usb_device_list.h"
 
@@ -117,6 +118,19 @@ int bayercam_release_frame(bayercam_camera* cam, bayercam_frame* frame) {
 
 int bayercam_stop(bayercam_camera* cam) {
     return cam ? cam->camera->Stop() : -EINVAL;
+}
+
+int bayercam_set_raw_frames(bayercam_camera* cam, int on) {
+    return cam ? cam->camera->SetRawFrames(on != 0) : -EINVAL;
+}
+
+int bayercam_frame_raw(bayercam_camera* cam, const bayercam_frame* frame, const uint8_t** data,
+                       uint32_t* width, uint32_t* height, int32_t* stride) {
+    return cam ? cam->camera->FrameRaw(frame, data, width, height, stride) : -EINVAL;
+}
+
+int bayercam_get_region(bayercam_camera* cam, int32_t* x, int32_t* y, int32_t* w, int32_t* h) {
+    return cam ? cam->camera->GetRegion(x, y, w, h) : -EINVAL;
 }
 
 int bayercam_set_auto_exposure(bayercam_camera* cam, int on) {
