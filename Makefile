@@ -10,11 +10,14 @@ build: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default -j $(JOBS)
 
-# Only the tool: the tests are built by `make test`.
+# Only the tool: the tests are built by `make test`. The capture settles its exposure first and
+# balances white, in settings of its own (build/run-settings), so the run changes no saved ones.
 run: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target bayercam -j $(JOBS)
-	./build/tools/bayercam --sim capture -n 30 -o capture --overwrite
+	@rm -rf build/run-settings
+	./build/tools/bayercam --sim --settings-dir build/run-settings capture --auto-exposure \
+		--set WhiteBalance=1 --overwrite -n 30 -o capture
 
 test: build
 	ctest --preset default -j $(JOBS)

@@ -11,12 +11,19 @@ namespace {
 constexpr uint32_t kSampleStep = 8;
 // BT.601 luma weights in 1/256.
 constexpr uint32_t kBlueWeight = 29, kGreenWeight = 150, kRedWeight = 77;
-// Of each step the loop takes this share, in the logarithm: a little short, so that a response
-// steeper than linear cannot make it overshoot and swing back.
-constexpr double kDamping = 0.85;
+// Of each step the loop takes this share, in the logarithm.
+constexpr double kDamping = 0.9;
+// The image's luminance grows at most in proportion to the light (slope 1) and, around mid-grey
+// with the default tone settings, about with its square root. Measured slopes are held to that
+// range, and the step assumes the steeper end on the way up and the flatter end on the way down
+// until a slope is measured: a step that assumes more slope than there is falls short of the
+// target instead of beyond it.
+constexpr double kMinSlope = 0.5, kMaxSlope = 1.0;
 // A clipped image hides how bright the scene is: step down by a fixed share.
 constexpr double kClippedLuminance = 250.0;
-constexpr double kClippedStep = 0.3;
+constexpr double kClippedStep = 0.15;
+// Too dark to measure a slope from.
+constexpr double kDarkLuminance = 2.0;
 // Gain multiplies the signal by (1 + gain / 64).
 constexpr double kGainUnit = 64.0;
 
@@ -39,26 +46,42 @@ double MeanLuminance(const bayercam_frame& frame) {
     return count ? double(sum) / double(count) : 0.0;
 }
 
+void AutoExposure::Enable(bool on) {
+    if (on && !enabled_) Restart();
+    enabled_ = on;
+}
+
+void AutoExposure::Restart() {
+    settledFrom_ = 0;
+    settled_ = false;
+    lastLight_ = 0;
+    lastMean_ = 0;
+}
+
 bool AutoExposure::ReadLimits(const client::Filter& filter) {
     if (limitsKnown_) return true;
-    const ControlProperty* exposure = FindNamedControl("Exposure");
-    const ControlProperty* gain = FindNamedControl("GlobalGain");
-    std::optional<ControlRangeIds> exposureIds = RangeIdsOf(*exposure);
-    std::optional<ControlRangeIds> gainIds = RangeIdsOf(*gain);
+    std::optional<ControlRangeIds> exposure = RangeIdsOf(*FindNamedControl("Exposure"));
+    std::optional<ControlRangeIds> gain = RangeIdsOf(*FindNamedControl("GlobalGain"));
     limitsKnown_ =
-        ReadControl(filter, kControlProperties[exposureIds->minimum], &limits_.minExposure).ok() &&
-        ReadControl(filter, kControlProperties[exposureIds->maximum], &limits_.maxExposure).ok() &&
-        ReadControl(filter, kControlProperties[gainIds->minimum], &limits_.minGain).ok() &&
-        ReadControl(filter, kControlProperties[gainIds->maximum], &limits_.maxGain).ok();
+        exposure && gain &&
+        ReadControl(filter, kControlProperties[exposure->minimum], &limits_.minExposure).ok() &&
+        ReadControl(filter, kControlProperties[exposure->maximum], &limits_.maxExposure).ok() &&
+        ReadControl(filter, kControlProperties[gain->minimum], &limits_.minGain).ok() &&
+        ReadControl(filter, kControlProperties[gain->maximum], &limits_.maxGain).ok();
     return limitsKnown_;
+}
+
+double AutoExposure::Slope(double light, double mean, bool darker) const {
+    double assumed = darker ? kMinSlope : kMaxSlope;
+    if (lastLight_ <= 0 || mean < kDarkLuminance || lastMean_ < kDarkLuminance) return assumed;
+    double lightChange = std::log(light / lastLight_);
+    if (std::abs(lightChange) < 0.05) return assumed;
+    return std::clamp(std::log(mean / lastMean_) / lightChange, kMinSlope, kMaxSlope);
 }
 
 void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& filter,
                            uint64_t framesRead) {
     if (!enabled_ || frame.sequence < settledFrom_ || !ReadLimits(filter)) return;
-    const double mean = MeanLuminance(frame);
-    if (std::abs(mean - kTarget) <= kTarget * kTolerance) return;
-
     const ControlProperty& exposureControl = *FindNamedControl("Exposure");
     const ControlProperty& gainControl = *FindNamedControl("GlobalGain");
     int32_t exposure = 0, gain = 0;
@@ -66,16 +89,27 @@ void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& fi
         !ReadControl(filter, gainControl, &gain).ok())
         return;
 
-    double step = mean >= kClippedLuminance ? kClippedStep
-                                            : std::pow(kTarget / std::max(mean, 1.0), kDamping);
+    const double mean = MeanLuminance(frame);
+    const double light = exposure * GainFactor(gain);
+    const bool clipped = mean >= kClippedLuminance;
+    double step = kClippedStep;
+    if (!clipped) {
+        double slope = Slope(light, mean, mean > kTarget);
+        step = std::exp(kDamping * std::log(kTarget / std::max(mean, 1.0)) / slope);
+    }
+    lastLight_ = clipped ? 0 : light;
+    lastMean_ = mean;
+    settled_ = std::abs(mean - kTarget) <= kTarget * kTolerance;
+    if (settled_) return;
+
     // Brighter: exposure first, then gain. Darker: gain first, then exposure, which keeps the
     // noise down.
     double newExposure = exposure, newGain = gain;
     if (step > 1) {
         newExposure = std::min<double>(limits_.maxExposure, exposure * step);
         double rest = step * exposure / newExposure;
-        newGain = std::min<double>(limits_.maxGain, (GainFactor(gain) * rest - 1) * kGainUnit);
-        newGain = std::max<double>(newGain, gain);
+        newGain =
+            std::clamp<double>((GainFactor(gain) * rest - 1) * kGainUnit, gain, limits_.maxGain);
     } else {
         double factor = std::max(GainFactor(limits_.minGain), GainFactor(gain) * step);
         newGain = (factor - 1) * kGainUnit;

@@ -18,10 +18,12 @@ class AutoExposure {
     static constexpr double kTarget = 118.0;
     static constexpr double kTolerance = 0.08;  // of the target
 
-    void Enable(bool on) { enabled_ = on; }
+    void Enable(bool on);
     bool Enabled() const { return enabled_; }
+    // The last frame looked at was within the tolerance of the target.
+    bool Settled() const { return settled_; }
     // A new stream: nothing is known about its frames yet.
-    void Restart() { settledFrom_ = 0; }
+    void Restart();
     // Looks at a delivered frame. `framesRead` is the stream's count of raw frames read so far
     // (the frame numbers' counter): a change shows from frame framesRead + 2 on, since the frame
     // being read may have begun before it, and until then nothing more is changed.
@@ -32,11 +34,19 @@ class AutoExposure {
         int32_t minExposure = 0, maxExposure = 0, minGain = 0, maxGain = 0;
     };
     bool ReadLimits(const client::Filter& filter);
+    // How much the image's luminance grows with the light let in, in logarithms: measured
+    // between the last two frames when they allow it.
+    double Slope(double light, double mean, bool darker) const;
 
     bool enabled_ = false;
     bool limitsKnown_ = false;
     Limits limits_;
     uint64_t settledFrom_ = 0;  // the first frame number that shows the last change
+    bool settled_ = false;
+    // The light (exposure x gain factor) and mean luminance of the last frame looked at; a
+    // light of 0 when that frame tells nothing (none yet, or clipped).
+    double lastLight_ = 0;
+    double lastMean_ = 0;
 };
 
 }  // namespace bayercam::library

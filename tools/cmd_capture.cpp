@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "bayercam/video_stream.h"
+#include "library/auto_exposure.h"
 #include "tools/command_outcome.h"
 #include "tools/control_properties.h"
 #include "tools/earlier_frames.h"
@@ -28,6 +29,7 @@ struct CaptureOptions {
     std::string roi;
     std::vector<std::string> settings;
     bool overwrite = false;
+    bool autoExposure = false;
 };
 
 // Client frames in circulation, at most: the writer may fall most of a second behind the
@@ -164,6 +166,36 @@ bool ApplySettings(const client::Filter& filter, const CaptureOptions& options,
     return true;
 }
 
+// Frames the automatic exposure may take to settle before the capture begins without it settled.
+constexpr int kMaxSettleFrames = 60;
+
+// What the automatic exposure looks at: any row order will do for its mean.
+bayercam_frame Described(const client::Frame& frame, const FrameOutput& format) {
+    bayercam_frame described{};
+    described.data = frame.Data();
+    described.width = uint32_t(format.width);
+    described.height = uint32_t(format.height);
+    described.stride = int32_t(format.pitch);
+    const KS_FRAME_INFO* info = frame.FrameInfo();
+    described.sequence = info ? uint64_t(info->PictureNumber) : 0;
+    return described;
+}
+
+// The stream's frames steer the exposure until it settles; none of them is written.
+client::Status SettleExposure(client::VideoStream& stream, library::AutoExposure& exposure,
+                              const client::Filter& filter, const CameraDevice* camera,
+                              const FrameOutput& format, uint32_t timeoutMs) {
+    for (int i = 0; i < kMaxSettleFrames && !exposure.Settled(); ++i) {
+        client::Frame* frame = nullptr;
+        client::Status status = stream.Next(timeoutMs, &frame);
+        if (!status.ok()) return status;
+        exposure.Observe(Described(*frame, format), filter, uint32_t(camera->frameCounter.load()));
+        status = stream.Requeue(frame);
+        if (!status.ok()) return status;
+    }
+    return {};
+}
+
 // No frame for this long means the camera has stopped delivering.
 uint32_t StallLimitMs(const CameraDevice* device) {
     return uint32_t(std::max(5000, 2 * device->timeout.load() + 1000));
@@ -211,6 +243,13 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         StopSignals signals;
         status = stream.Start();
         if (!status.ok()) return Fail(status.message);
+        library::AutoExposure exposure;
+        exposure.Enable(options.autoExposure);
+        if (options.autoExposure) {
+            status = SettleExposure(stream, exposure, filter, session->Device().Camera(), output,
+                                    stallLimit);
+            if (!status.ok()) return Fail("settling the exposure: " + status.message);
+        }
         auto lastFrame = std::chrono::steady_clock::now();
         auto lastProgress = lastFrame;
         client::Status failure;
@@ -239,6 +278,8 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
             }
             lastFrame = now;
             tally.Count(*frame);
+            exposure.Observe(Described(*frame, output), filter,
+                             uint32_t(session->Device().Camera()->frameCounter.load()));
             // A full queue holds the stream back: the pin drops what the camera sends meanwhile.
             const WriteJob job{frame, tally.delivered, stream.Raw(*frame)};
             while (!writer.Offer(job, kPollMs)) {
@@ -290,6 +331,9 @@ BAYERCAM_COMMAND(capture, [](CLI::App& app, const GlobalOptions& global, int& ex
         ->check(CLI::IsMember({"png", "bgra", "raw"}));
     command->add_option("--roi", options.roi, "Region of interest X,Y,W,H");
     command->add_option("--set", options.settings, "Setting NAME=VALUE before the stream starts");
+    command->add_flag("--auto-exposure", options.autoExposure,
+                      "Steer Exposure and GlobalGain toward a mid-grey image, settled before the "
+                      "first frame is written");
     command->callback([&global, &exitCode] { exitCode = RunCapture(global, options); });
 });
 
