@@ -36,7 +36,7 @@ bench: build
 # Each fuzz target runs FUZZ_SECONDS under clang's libFuzzer with ASan and UBSan; new inputs go to
 # build-fuzz/corpus, crashes to tests/fuzz/crashes/<target>/ (replayed by ctest once committed).
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := registry_text config_descriptor command_packets data_formats property_requests
+FUZZ_TARGETS := registry_text config_descriptor command_packets data_formats property_requests control_api
 fuzz: deps
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
