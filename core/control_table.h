@@ -80,23 +80,27 @@ namespace control_table {
 using D = CameraDevice;
 using T = ControlTarget;
 // Switches and carried values are taken as given.
-inline constexpr int32_t kAny = INT32_MIN;
-inline constexpr int32_t kAll = INT32_MAX;
+inline constexpr int32_t kNoMinimum = INT32_MIN;
+inline constexpr int32_t kNoMaximum = INT32_MAX;
 
 inline constexpr std::array<ControlInfo, kControlCount> kRows = {{
     // control, property, name, saved as, min, max, default, target, member, range items, reported
+    // The property set takes any time-out from the minimum up (compared unsigned); a load keeps
+    // within the range.
     {Control::Timeout, 1, "Timeout", "Timeout", 501, 9999, 3000, T::Stream, &D::timeout,
      kNoProperty, 3000},
     {Control::Exposure, 2, "Exposure", "Exposure", 8, 1074, 8, T::Camera, &D::exposure, 3, 8},
     {Control::GlobalGain, 6, "GlobalGain", "GlobalGain", 0, 1023, 0, T::Camera, &D::globalGain, 7,
      512},
-    {Control::FlipH, 10, "FlipH", "FlipH", kAny, kAll, 0, T::Stream, &D::flipH, kNoProperty, 0},
-    {Control::FlipV, 11, "FlipV", "FlipV", kAny, kAll, 0, T::Stream, &D::flipV, kNoProperty, 0},
-    {Control::ColorEnable, 12, "ColorEnable", "ColorEnable", kAny, kAll, 1, T::ImageProcessor,
-     &D::colorEnable, kNoProperty, 1},
-    {Control::WhiteBalance, 13, "WhiteBalance", "WhiteBalance", kAny, kAll, 0, T::ImageProcessor,
-     &D::whiteBalance, kNoProperty, 0},
-    {Control::ColorCorrection, 48, "ColorCorrection", "ColorCorrection", kAny, kAll, 1,
+    {Control::FlipH, 10, "FlipH", "FlipH", kNoMinimum, kNoMaximum, 0, T::Stream, &D::flipH,
+     kNoProperty, 0},
+    {Control::FlipV, 11, "FlipV", "FlipV", kNoMinimum, kNoMaximum, 0, T::Stream, &D::flipV,
+     kNoProperty, 0},
+    {Control::ColorEnable, 12, "ColorEnable", "ColorEnable", kNoMinimum, kNoMaximum, 1,
+     T::ImageProcessor, &D::colorEnable, kNoProperty, 1},
+    {Control::WhiteBalance, 13, "WhiteBalance", "WhiteBalance", kNoMinimum, kNoMaximum, 0,
+     T::ImageProcessor, &D::whiteBalance, kNoProperty, 0},
+    {Control::ColorCorrection, 48, "ColorCorrection", "ColorCorrection", kNoMinimum, kNoMaximum, 1,
      T::ImageProcessor, &D::colorCorrection, kNoProperty, 1},
     {Control::Brightness, 20, "Brightness", "Brightness", 0, 510, 255, T::ImageProcessor,
      &D::brightness, 21, 255},
@@ -112,14 +116,14 @@ inline constexpr std::array<ControlInfo, kControlCount> kRows = {{
      &D::greenGain, 17, 128},
     {Control::BlueGain, 16, "BlueGain", "BlueGain", 1, 512, 128, T::ImageProcessor, &D::blueGain,
      17, 128},
-    {Control::Agc, 55, "AGC", "AGC", kAny, kAll, 0, T::None, &D::agc, kNoProperty, 0},
-    {Control::Aec, 56, "AEC", "AEC", kAny, kAll, 0, T::None, &D::aec, kNoProperty, 0},
+    {Control::Agc, 55, "AGC", "AGC", kNoMinimum, kNoMaximum, 0, T::None, &D::agc, kNoProperty, 0},
+    {Control::Aec, 56, "AEC", "AEC", kNoMinimum, kNoMaximum, 0, T::None, &D::aec, kNoProperty, 0},
     // A load starts from the selection the camera reports, not from this default.
     {Control::Clock, 49, "Clock", "Clock", 0, 5, 0, T::Camera, &D::clock, kNoProperty, 0},
-    {Control::ExTrigger, kNoProperty, nullptr, "ExTrigger", kAny, kAll, 0, T::None, &D::exTrigger,
-     kNoProperty, 0},
-    {Control::SubSample, 37, "SubSample", "SubSample", kAny, kAll, 0, T::None, &D::subSample,
-     kNoProperty, 0},
+    {Control::ExTrigger, kNoProperty, nullptr, "ExTrigger", kNoMinimum, kNoMaximum, 0, T::None,
+     &D::exTrigger, kNoProperty, 0},
+    {Control::SubSample, 37, "SubSample", "SubSample", kNoMinimum, kNoMaximum, 0, T::None,
+     &D::subSample, kNoProperty, 0},
     // A saved side outside its range (compared unsigned) loads the default: the whole sensor.
     {Control::RoiX, 44, "RegionOfInterest", "RoiX", 0, kSensorWidth - 1, 0, T::Geometry, &D::roiX,
      kNoProperty, 0},
