@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/camera_device.h"
+#include "stream/capture_descriptors.h"
 #include "stream/video_data_range.h"
 
 namespace bayercam {
@@ -24,8 +25,7 @@ int32_t LimitExtent(int32_t extent, int32_t origin, int32_t sensor) {
     return origin + extent > sensor ? sensor - origin : extent;
 }
 
-void RewriteDataRange(int32_t width, int32_t height) {
-    KS_DATARANGE_VIDEO& range = VideoDataRange;
+void RewriteDataRange(KS_DATARANGE_VIDEO& range, int32_t width, int32_t height) {
     uint32_t pixels = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
     range.DataRange.SampleSize = pixels * 4;
     KS_VIDEO_STREAM_CONFIG_CAPS& caps = range.ConfigCaps;
@@ -63,7 +63,8 @@ void SetGeometry(CameraDevice* device, int32_t x, int32_t y, int32_t width, int3
     device->roiH.store(height);
     device->outputHeight.store(height);
     device->outputWidth.store(width / 8 * 8);
-    RewriteDataRange(width / 8 * 8, height);
+    if (device->captureDescriptors)
+        RewriteDataRange(device->captureDescriptors->videoDataRange, width / 8 * 8, height);
 }
 
 }  // namespace bayercam

@@ -6,6 +6,7 @@
 #include "core/control_table.h"
 #include "platform/kernel/pool.h"
 #include "platform/ks/ks.h"
+#include "stream/capture_descriptors.h"
 
 namespace bayercam {
 namespace {
@@ -15,6 +16,7 @@ namespace {
 void DestroyCameraDevice(void* record) {
     auto* device = static_cast<CameraDevice*>(record);
     device->ops = &kCameraOps;
+    FreeCaptureDescriptors(device->captureDescriptors);
     PoolDelete(device);
 }
 
@@ -77,12 +79,18 @@ NTSTATUS DeviceAdd(KSDEVICE* ksDevice) {
     device->selectedRegister.store(0);
     device->extraValue.store(0);
     device->failedPackets.store(0);
+    device->captureDescriptors = CreateCaptureDescriptors();
+    if (!device->captureDescriptors) {
+        PoolDelete(device);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     SetDefaultGeometry(device);
 
     KsAcquireDevice(ksDevice);
     NTSTATUS status = KsAddItemToObjectBag(ksDevice->Bag, device, &DestroyCameraDevice);
     KsReleaseDevice(ksDevice);
     if (!NT_SUCCESS(status)) {
+        FreeCaptureDescriptors(device->captureDescriptors);
         PoolDelete(device);
         return status;
     }

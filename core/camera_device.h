@@ -15,6 +15,7 @@ struct KSDEVICE;
 struct MDL;
 struct ChunkRequest;
 struct CaptureContext;
+struct CaptureDescriptors;
 struct ImageProcessor;
 struct KS_VIDEOINFOHEADER;
 struct CameraDevice;
@@ -110,6 +111,9 @@ struct CameraDevice {
     AtomicInt32 outputHeight;
     AtomicInt32 defaultPipelineMode;
     AtomicInt32 geometryLocked;
+    // The filter and pin descriptors this device's filter factory offers, with its own video
+    // data range.
+    CaptureDescriptors* captureDescriptors;
     AtomicInt32 selectedRegister;
     int32_t registerShadow[kRegisterShadowSize];
     AtomicInt32 frameCounter;

@@ -4,7 +4,7 @@
 #include "core/camera_device.h"
 #include "core/capture_context.h"
 #include "settings/settings_store.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "usb/usb_configuration.h"
 
 namespace bayercam {
@@ -42,8 +42,8 @@ NTSTATUS DeviceStart(KSDEVICE* ksDevice, IRP*, void*, void*) {
     if (!ksDevice->Started) {
         KsAcquireDevice(ksDevice);
         NTSTATUS factory = KsCreateFilterFactory(
-            device->usb.functionalDevice, &CaptureFilterDescriptor, kFilterReference, nullptr,
-            KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, nullptr);
+            device->usb.functionalDevice, &device->captureDescriptors->filter, kFilterReference,
+            nullptr, KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, nullptr);
         KsReleaseDevice(ksDevice);
         if (NT_SUCCESS(factory) && !ksDevice->Started) {
             device->captureContext = CreateCaptureContext(device);

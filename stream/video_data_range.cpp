@@ -2,9 +2,9 @@
 
 namespace bayercam {
 
-// Values at load; the size and interval fields are replaced by the geometry at device creation,
-// before any client sees them.
-KS_DATARANGE_VIDEO VideoDataRange = {
+// Values at load; in each device's copy the size and interval fields are replaced by the geometry
+// at device creation, before any client sees them.
+const KS_DATARANGE_VIDEO VideoDataRange = {
     // DataRange
     {sizeof(KS_DATARANGE_VIDEO), 0, 1360 * 1024 * 4, 0, KSDATAFORMAT_TYPE_VIDEO, MEDIASUBTYPE_RGB32,
      KSDATAFORMAT_SPECIFIER_VIDEOINFO},

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "camera/camera_geometry.h"
-#include "stream/video_data_range.h"
+#include "stream/capture_descriptors.h"
 #include "support/sim_device.h"
 
 namespace bayercam {
@@ -50,7 +50,7 @@ TEST_F(CameraGeometryTest, RegionIsAlignedAndBoundedToTheSensor) {
 
 TEST_F(CameraGeometryTest, DataRangeFollowsTheOutputSize) {
     SetGeometry(device(), 3, 5, 100, 50);
-    const KS_DATARANGE_VIDEO& range = VideoDataRange;
+    const KS_DATARANGE_VIDEO& range = device()->captureDescriptors->videoDataRange;
     EXPECT_EQ(range.DataRange.SampleSize, 19200u);
     EXPECT_EQ(range.ConfigCaps.InputSize.cx, 96);
     EXPECT_EQ(range.ConfigCaps.MaxOutputSize.cy, 50);
@@ -82,7 +82,7 @@ TEST_F(CameraGeometryTest, LockedGeometryIgnoresChanges) {
     SetGeometryLock(device(), 1);
     SetGeometry(device(), 0, 0, 1360, 1024);
     EXPECT_EQ(device()->roiW, 64);
-    EXPECT_EQ(VideoDataRange.DataRange.SampleSize, 64u * 64 * 4);
+    EXPECT_EQ(device()->captureDescriptors->videoDataRange.DataRange.SampleSize, 64u * 64 * 4);
     SetGeometryLock(device(), 0);
     SetGeometry(device(), 0, 0, 1360, 1024);
     EXPECT_EQ(device()->roiW, 1360);

@@ -3,11 +3,12 @@
 #include <memory>
 #include <string>
 
+#include "core/camera_device.h"
 #include "core/camera_ops.h"
 #include "core/capture_context.h"
 #include "platform/kernel/pool.h"
 #include "platform/ks/ks_object_bag.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "support/sim_device.h"
 
 namespace bayercam {
@@ -153,7 +154,7 @@ TEST_F(DeviceLifecycleTest, StartCreatesTheFactoryAndCaptureRecordAndSelectsTheC
     ASSERT_EQ(Factories(), 1);
     KSFILTERFACTORY* factory = KsDeviceGetFirstChildFilterFactory(sim.ksDevice);
     EXPECT_STREQ(factory->RefString, "GLOBAL");
-    EXPECT_EQ(factory->FilterDescriptor, &CaptureFilterDescriptor);
+    EXPECT_EQ(factory->FilterDescriptor, &device->captureDescriptors->filter);
     EXPECT_EQ(factory->CreateItemFlags, KSCREATE_ITEM_FREEONSTOP);
     ASSERT_NE(device->captureContext, nullptr);
     EXPECT_EQ(device->captureContext->device, device);

@@ -2,11 +2,12 @@
 
 #include <cstdlib>
 
+#include "core/camera_device.h"
 #include "platform/ks/ks_property.h"
 #include "props/control_requests.h"
 #include "simcam/scene.h"
 #include "simcam/sim_camera.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 
 namespace bayercam::fuzz {
 
@@ -20,8 +21,9 @@ FuzzCamera& TheCamera() {
             std::make_unique<sim::SimImageStream>(sim, sim::MakeScene("chart", 1, &error), 0.0);
         if (!client::Camera::Open(std::move(backend), &fuzz->camera).ok() ||
             !NT_SUCCESS(fuzz->camera->StartStatus()) ||
-            !NT_SUCCESS(
-                KsCreateFilter(fuzz->camera->Device(), &CaptureFilterDescriptor, &fuzz->filter)))
+            !NT_SUCCESS(KsCreateFilter(fuzz->camera->Device(),
+                                       &fuzz->camera->Record()->captureDescriptors->filter,
+                                       &fuzz->filter)))
             std::abort();
         ResetRegion(*fuzz);
         return fuzz;

@@ -11,7 +11,7 @@
 #include "platform/ks/ks_filter.h"
 #include "props/control_property_set.h"
 #include "simcam/command_dispatcher.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "support/settings_camera.h"
 #include "usb/frame_timeout.h"
 
@@ -26,7 +26,10 @@ class ControlPropertiesTest : public ::testing::Test {
     void SetUp() override {
         camera_ = std::make_unique<SettingsCamera>(root_);
         camera_->StartWith("");
-        ASSERT_TRUE(filter_.Open(*camera_->sim().ksDevice, CaptureFilterDescriptor).ok());
+        ASSERT_TRUE(
+            filter_
+                .Open(*camera_->sim().ksDevice, camera_->sim().device()->captureDescriptors->filter)
+                .ok());
         camera_->sim().bus.Recorder().Clear();
     }
     void TearDown() override {

@@ -10,7 +10,7 @@
 #include "props/control_property_set.h"
 #include "simcam/image_stream.h"
 #include "simcam/scene.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "support/settings_camera.h"
 
 namespace bayercam {
@@ -26,7 +26,10 @@ class StreamingPropertiesTest : public ::testing::Test {
         images_ = std::make_unique<sim::SimImageStream>(camera_->sim().camera,
                                                         sim::MakeScene("chart", 1, &error), 0);
         camera_->StartWith("");
-        ASSERT_TRUE(filter_.Open(*camera_->sim().ksDevice, CaptureFilterDescriptor).ok());
+        ASSERT_TRUE(
+            filter_
+                .Open(*camera_->sim().ksDevice, camera_->sim().device()->captureDescriptors->filter)
+                .ok());
         ASSERT_TRUE(stream_.Open(filter_).ok());
         ASSERT_TRUE(stream_.Start().ok());
     }

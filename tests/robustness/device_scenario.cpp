@@ -10,12 +10,13 @@
 #include "bayercam/client.h"
 #include "bayercam/video_stream.h"
 #include "camera/camera_controls.h"
+#include "core/camera_device.h"
 #include "platform/registry/registry.h"
 #include "props/control_requests.h"
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
 #include "simcam/scene.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "usb/frame_read.h"
 
 namespace bayercam::testing {
@@ -91,7 +92,7 @@ void ReadDirectly(const ScenarioOptions& options, SimDevice& sim, ScenarioOutcom
 // Frames through the capture filter and pin, as an application takes them.
 void StreamThroughClient(const ScenarioOptions& options, SimDevice& sim, ScenarioOutcome* outcome) {
     client::Filter filter;
-    if (!filter.Open(*sim.ksDevice, CaptureFilterDescriptor).ok()) return;
+    if (!filter.Open(*sim.ksDevice, sim.device()->captureDescriptors->filter).ok()) return;
     // A small region keeps the conversion of each frame cheap.
     RoiRequest region{};
     region.x = 64;

@@ -204,7 +204,8 @@ TEST_F(PinStateTest, GeometryStaysLockedWhileAnyPinExists) {
         // Closing one pin leaves the other's geometry alone.
         SetGeometry(device(), 0, 0, 640, 480);
         EXPECT_EQ(roiWidth(), kSensorWidth);
-        EXPECT_EQ(VideoDataRange.VideoInfoHeader.bmiHeader.biWidth, kSensorWidth);
+        EXPECT_EQ(device()->captureDescriptors->videoDataRange.VideoInfoHeader.bmiHeader.biWidth,
+                  kSensorWidth);
     }
     EXPECT_EQ(device()->geometryLocked.load(), 0);
     SetGeometry(device(), 0, 0, 640, 480);

@@ -9,13 +9,14 @@
 
 #include "bayercam/client.h"
 #include "bayercam/video_stream.h"
+#include "core/camera_device.h"
 #include "platform/kernel/pool.h"
 #include "props/control_requests.h"
 #include "robustness/bounded_run.h"
 #include "robustness/device_scenario.h"
 #include "simcam/image_stream.h"
 #include "simcam/scene.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "support/leak_check.h"
 #include "usb/frame_read.h"
 #include "usb/frame_timeout.h"
@@ -124,7 +125,7 @@ TEST_F(SurpriseRemovalTest, DeviceMemoryGoesWhenTheLastHandleCloses) {
             std::string error;
             sim::SimImageStream images(sim.camera, sim::MakeScene("chart", 1, &error), 0.0);
             client::Filter filter;
-            ASSERT_TRUE(filter.Open(*sim.ksDevice, CaptureFilterDescriptor).ok());
+            ASSERT_TRUE(filter.Open(*sim.ksDevice, sim.device()->captureDescriptors->filter).ok());
             client::VideoStream stream;
             ASSERT_TRUE(stream.Open(filter, {.frames = 2}).ok());
             ASSERT_TRUE(stream.Start().ok());
