@@ -10,6 +10,7 @@ namespace bayercam {
 
 struct CameraDevice;
 struct ImageProcessor;
+class WorkerPool;
 
 struct CaptureContext {
     ImageProcessor* imageProcessor;
@@ -23,6 +24,7 @@ struct CaptureContext {
     std::atomic<uint8_t> running;
     std::atomic<int32_t> framesCaptured;
     CameraDevice* device;
+    WorkerPool* conversionWorkers;  // from the stream's start to its tear-down; may be null
 
     // Guards every test and change of bufferState.
     KSPIN_LOCK bufferStateLock;

@@ -40,6 +40,7 @@ ImageProcessor* CreateImageProcessor(CameraDevice* device) {
     processor->workBytes = 0;
     processor->outputBuffer = nullptr;
     processor->workBuffer = nullptr;
+    processor->workers = nullptr;
     processor->pipelineMode = 0;
     processor->colorEnable = 1;
     processor->whiteBalance = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/kernel/sync.h"
@@ -10,6 +11,7 @@
 namespace bayercam {
 
 struct CameraDevice;
+class WorkerPool;
 
 // A 4 x 4 matrix, row-major. A pixel is the row vector (R, G, B, 1): output channel k is
 // R * m[0][k] + G * m[1][k] + B * m[2][k] + m[3][k]; column 3 is never used for output.
@@ -35,6 +37,7 @@ struct ImageProcessor {
     uint32_t workBytes;
     uint8_t* outputBuffer;  // owned by the capture record, only referenced here
     uint8_t* workBuffer;    // padded 8-bit copy of the region of interest, owned here
+    WorkerPool* workers;    // converts a frame in stripes; borrowed, null: on the caller alone
 
     // Settings changed by property requests while the conversion reads them.
     std::atomic<int32_t> pipelineMode;
@@ -100,12 +103,30 @@ void SetFrameSize(ImageProcessor* processor, uint32_t width, uint32_t height);
 // workBuffer stays null and conversions do nothing.
 void AllocateWorkBuffer(ImageProcessor* processor);
 
+// Where a converted image goes instead of outputBuffer: row y at rowZero + y * pitch (negative:
+// bottom-up), its left `width` pixels, mirrored (pixel x at column width - 1 - x) when asked.
+// It must hold every row of the frame: `height` is checked against it.
+struct ImageDestination {
+    uint8_t* rowZero;
+    ptrdiff_t pitch;
+    uint32_t width;
+    uint32_t height;
+    bool mirror;
+};
+
 // Frame conversion of `width` x `height` raw pixels starting at raw + offset, rows `step` bytes
 // apart, into outputBuffer. Both do nothing when outputBuffer, raw or workBuffer is null.
 void ConvertColorFrame(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
                        uint32_t step);
 void ConvertGrayFrame(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
                       uint32_t step);
+// As ConvertColorFrame and ConvertGrayFrame, into `destination`. False, with nothing written,
+// when the conversion cannot run or the destination does not fit the frame (its width above the
+// frame's, its height not the frame's).
+bool ConvertColorFrameInto(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
+                           uint32_t step, const ImageDestination& destination);
+bool ConvertGrayFrameInto(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
+                          uint32_t step, const ImageDestination& destination);
 // Copies the raw frame into the work buffer and fills its border; part of ConvertColorFrame.
 void PadRawFrame(ImageProcessor* processor, const uint8_t* raw, uint32_t offset, uint32_t step);
 
