@@ -52,6 +52,8 @@ void ExpandBytesToBgra(const uint8_t* source, uint8_t* destination, size_t count
 
 // The name of the instruction set the vector kernels run on.
 const char* VectorKernelTarget();
+// The instruction sets the vector kernels are compiled for, as a mask of HWY_ target bits.
+int64_t VectorKernelTargets();
 
 // One complete set of the kernels the frame conversion runs, in their row forms.
 struct BayerKernelSet {

@@ -25,6 +25,12 @@
 #define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
 #endif
 
+// The newer 512-bit target too, not only the first one: both are chosen where the processor
+// has them.
+#ifndef HWY_WANT_AVX3_DL
+#define HWY_WANT_AVX3_DL
+#endif
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/bayer_vector.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
@@ -795,6 +801,10 @@ void ComputeWhiteBalance(ImageProcessor* processor, BayerPhase phase) {
 }
 void ExpandBytesToBgra(const uint8_t* source, uint8_t* destination, size_t count) {
     HWY_DYNAMIC_DISPATCH(ExpandBytes)(source, destination, count);
+}
+
+int64_t VectorKernelTargets() {
+    return HWY_TARGETS;
 }
 
 const char* VectorKernelTarget() {
