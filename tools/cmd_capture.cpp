@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "bayercam/video_stream.h"
+#include "platform/kernel/thread_cpu.h"
 #include "tools/control_properties.h"
 #include "tools/frame_writer.h"
 
@@ -92,7 +93,14 @@ struct Tally {
     }
 };
 
-void PrintSummary(std::FILE* out, const Tally& tally, uint64_t written, double cpuSeconds) {
+// CPU seconds of the process, and of the driver's own threads alone (no simulated camera, no
+// writer), since the capture started.
+struct CpuSpent {
+    double process;
+    double driver;
+};
+
+void PrintSummary(std::FILE* out, const Tally& tally, uint64_t written, const CpuSpent& cpu) {
     std::fprintf(out, "frames delivered: %u\n", tally.delivered);
     std::fprintf(out, "frames written:   %llu\n", (unsigned long long)written);
     std::fprintf(out, "frames dropped:   %llu (stream %llu, writer %llu)\n",
@@ -105,8 +113,10 @@ void PrintSummary(std::FILE* out, const Tally& tally, uint64_t written, double c
         std::fprintf(out, "last time stamp:  %lld (%.4f s)\n", (long long)tally.lastTime,
                      double(tally.lastTime) / 1e7);
     }
-    if (tally.delivered > 0)
-        std::fprintf(out, "cpu per frame:    %.2f ms\n", cpuSeconds * 1e3 / tally.delivered);
+    if (tally.delivered > 0) {
+        std::fprintf(out, "cpu per frame:    %.2f ms\n", cpu.process * 1e3 / tally.delivered);
+        std::fprintf(out, "driver cpu per frame: %.2f ms\n", cpu.driver * 1e3 / tally.delivered);
+    }
 }
 
 bool ParseFormat(const std::string& name, FrameFileFormat* format) {
@@ -189,7 +199,7 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         FrameWriter writer(output, kWriterQueue, std::max(1u, std::thread::hardware_concurrency()));
         InterruptGuard guard;
         interrupted.store(false);
-        const double cpuStart = CpuSeconds();
+        const CpuSpent cpuStart{CpuSeconds(), DriverThreadCpuSeconds()};
         status = stream.Start();
         if (!status.ok()) return Fail(status.message);
         auto lastFrame = std::chrono::steady_clock::now();
@@ -240,7 +250,8 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         } else if (!stopped.ok()) {
             exitCode = Fail(stopped.message);
         }
-        PrintSummary(report, tally, writer.written(), CpuSeconds() - cpuStart);
+        PrintSummary(report, tally, writer.written(),
+                     {CpuSeconds() - cpuStart.process, DriverThreadCpuSeconds() - cpuStart.driver});
     }
     if (interrupted.load() && exitCode == 0) exitCode = 130;
     // The pin closes here; the session then closes the filter, which saves the settings, and
