@@ -5,16 +5,18 @@
 
 #include <cstdint>
 
+#include "core/control_table.h"
+
 namespace bayercam {
 
 struct CameraDevice;
 
-constexpr uint32_t kMinExposure = 8;
-constexpr uint32_t kMaxExposure = 1074;
+constexpr uint32_t kMinExposure = Info(Control::Exposure).minimum;
+constexpr uint32_t kMaxExposure = Info(Control::Exposure).maximum;
 // Exposures above this use the sensor's long-exposure mode.
 constexpr int32_t kLongExposureAbove = 1068;
-constexpr uint32_t kMaxGlobalGain = 1023;
-constexpr int32_t kMaxClockSelection = 5;
+constexpr uint32_t kMaxGlobalGain = Info(Control::GlobalGain).maximum;
+constexpr int32_t kMaxClockSelection = Info(Control::Clock).maximum;
 
 // Sensor registers of the controls; logic register 15 holds the clock selection.
 constexpr uint32_t kGainLowRegister = 6;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "camera/camera_geometry.h"
+#include "core/control_table.h"
 #include "platform/kernel/pool.h"
 #include "platform/ks/ks.h"
 
@@ -53,6 +54,12 @@ void ClearDeviceState(CameraDevice* device) {
     device->globalGain.store(0);
 }
 
+// The whole sensor, through SetGeometry so that the output size and the data range follow.
+void SetDefaultGeometry(CameraDevice* device) {
+    SetGeometry(device, Info(Control::RoiX).defaultValue, Info(Control::RoiY).defaultValue,
+                Info(Control::RoiW).defaultValue, Info(Control::RoiH).defaultValue);
+}
+
 }  // namespace
 
 NTSTATUS DeviceAdd(KSDEVICE* ksDevice) {
@@ -69,7 +76,7 @@ NTSTATUS DeviceAdd(KSDEVICE* ksDevice) {
     device->geometryLocked.store(0);
     device->selectedRegister.store(0);
     device->extraValue.store(0);
-    SetGeometry(device, 0, 0, kSensorWidth, kSensorHeight);
+    SetDefaultGeometry(device);
 
     KsAcquireDevice(ksDevice);
     NTSTATUS status = KsAddItemToObjectBag(ksDevice->Bag, device, &DestroyCameraDevice);
@@ -90,19 +97,13 @@ NTSTATUS InitCameraDevice(CameraDevice* device, KSDEVICE* ksDevice) {
     device->usb.lowerDevice = ksDevice->NextDeviceObject;
     device->usb.functionalDevice = ksDevice->FunctionalDeviceObject;
 
-    device->timeout.store(3000);
     device->pipelineMode.store(device->defaultPipelineMode.load());
-    device->colorEnable.store(1);
-    device->redGain.store(128);
-    device->greenGain.store(128);
-    device->blueGain.store(128);
-    device->colorCorrection.store(1);
-    device->brightness.store(255);
-    device->hue.store(0);
-    device->clock.store(0);
-    device->contrast.store(10);
-    device->saturation.store(10);
-    SetGeometry(device, 0, 0, kSensorWidth, kSensorHeight);
+    // The camera's controls stay 0 until the start-up programs them.
+    for (const ControlInfo& info : kControls) {
+        if (info.target != ControlTarget::Camera && info.target != ControlTarget::Geometry)
+            StoreControl(device, info.control, info.defaultValue);
+    }
+    SetDefaultGeometry(device);
 
     KeInitializeSpinLock(&device->chunkLock);
     KeInitializeEvent(&device->chunkDoneEvent, false);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/camera_device.h"
+#include "core/control_table.h"
 #include "platform/kernel/pool.h"
 
 namespace bayercam {
@@ -42,16 +43,12 @@ ImageProcessor* CreateImageProcessor(CameraDevice* device) {
     processor->workBuffer = nullptr;
     processor->workers = nullptr;
     processor->pipelineMode = 0;
-    processor->colorEnable = 1;
-    processor->whiteBalance = 0;
-    processor->redGain = 128;
-    processor->greenGain = 128;
-    processor->blueGain = 128;
-    processor->colorCorrection = 1;
-    processor->brightness = 255;
-    processor->contrast = 10;
-    processor->saturation = 10;
-    processor->hue = 0;
+    // The defaults are the neutral settings, so a matrix is rebuilt below only for a setting
+    // that differs from its default.
+    for (const ControlInfo& info : kControls) {
+        if (std::atomic<int32_t>* setting = ProcessorSetting(processor, info.control))
+            setting->store(info.defaultValue);
+    }
 
     InitImageProcessor(processor);
 
@@ -67,6 +64,33 @@ ImageProcessor* CreateImageProcessor(CameraDevice* device) {
     UpdateSaturation(processor, device->saturation.load());
     UpdateHue(processor, device->hue.load());
     return processor;
+}
+
+std::atomic<int32_t>* ProcessorSetting(ImageProcessor* processor, Control control) {
+    switch (control) {
+        case Control::ColorEnable:
+            return &processor->colorEnable;
+        case Control::WhiteBalance:
+            return &processor->whiteBalance;
+        case Control::ColorCorrection:
+            return &processor->colorCorrection;
+        case Control::Brightness:
+            return &processor->brightness;
+        case Control::Contrast:
+            return &processor->contrast;
+        case Control::Saturation:
+            return &processor->saturation;
+        case Control::Hue:
+            return &processor->hue;
+        case Control::RedGain:
+            return &processor->redGain;
+        case Control::GreenGain:
+            return &processor->greenGain;
+        case Control::BlueGain:
+            return &processor->blueGain;
+        default:
+            return nullptr;
+    }
 }
 
 void FreeImageProcessor(ImageProcessor* processor) {

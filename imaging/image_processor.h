@@ -12,6 +12,7 @@ namespace bayercam {
 
 struct CameraDevice;
 class WorkerPool;
+enum class Control : size_t;
 
 // A 4 x 4 matrix, row-major. A pixel is the row vector (R, G, B, 1): output channel k is
 // R * m[0][k] + G * m[1][k] + B * m[2][k] + m[3][k]; column 3 is never used for output.
@@ -69,6 +70,9 @@ struct ImageProcessor {
 // Creates the processor with its defaults, then applies the device's settings. Null when the
 // allocation fails.
 ImageProcessor* CreateImageProcessor(CameraDevice* device);
+// The processor's copy of a control that the image processor holds (ControlTarget::ImageProcessor);
+// null for any other control.
+std::atomic<int32_t>* ProcessorSetting(ImageProcessor* processor, Control control);
 // Frees the processor and its work buffer (not outputBuffer, which it does not own).
 void FreeImageProcessor(ImageProcessor* processor);
 

@@ -1,6 +1,8 @@
 #include "props/control_property_set.h"
 
-#include "camera/camera_controls.h"
+#include <string_view>
+
+#include "core/control_table.h"
 #include "props/camera_operation_handlers.h"
 #include "props/fixed_answer_handlers.h"
 #include "props/image_setting_handlers.h"
@@ -15,6 +17,18 @@ constexpr uint32_t kRawSize = sizeof(RawCommandRequest);
 
 using D = CameraDevice;
 using S = ImageSetting;
+using C = Control;
+
+// What the range items of a control report.
+constexpr int32_t Minimum(Control control) {
+    return Info(control).minimum;
+}
+constexpr int32_t Maximum(Control control) {
+    return Info(control).maximum;
+}
+constexpr int32_t Default(Control control) {
+    return Info(control).reportedDefault;
+}
 
 constexpr PFNKSHANDLER kNone = nullptr;
 
@@ -23,13 +37,13 @@ constexpr std::array<ControlProperty, kControlPropertyCount> kRows = {{
     {0, "Reserved0", GetFixedAnswer<0>, SetNothing, kControlSize},
     {1, "Timeout", GetStoredValue<&D::timeout>, SetTimeoutProperty, kControlSize},
     {2, "Exposure", GetStoredValue<&D::exposure>, SetExposureProperty, kControlSize},
-    {3, "ExposureMin", GetFixedAnswer<kMinExposure>, kNone, kControlSize},
-    {4, "ExposureMax", GetFixedAnswer<kMaxExposure>, kNone, kControlSize},
-    {5, "ExposureDefault", GetFixedAnswer<kMinExposure>, kNone, kControlSize},
+    {3, "ExposureMin", GetFixedAnswer<Minimum(C::Exposure)>, kNone, kControlSize},
+    {4, "ExposureMax", GetFixedAnswer<Maximum(C::Exposure)>, kNone, kControlSize},
+    {5, "ExposureDefault", GetFixedAnswer<Default(C::Exposure)>, kNone, kControlSize},
     {6, "GlobalGain", GetStoredValue<&D::globalGain>, SetGlobalGainProperty, kControlSize},
-    {7, "GlobalGainMin", GetFixedAnswer<0>, kNone, kControlSize},
-    {8, "GlobalGainMax", GetFixedAnswer<kMaxGlobalGain>, kNone, kControlSize},
-    {9, "GlobalGainDefault", GetFixedAnswer<512>, kNone, kControlSize},
+    {7, "GlobalGainMin", GetFixedAnswer<Minimum(C::GlobalGain)>, kNone, kControlSize},
+    {8, "GlobalGainMax", GetFixedAnswer<Maximum(C::GlobalGain)>, kNone, kControlSize},
+    {9, "GlobalGainDefault", GetFixedAnswer<Default(C::GlobalGain)>, kNone, kControlSize},
     {10, "FlipH", GetStoredValue<&D::flipH>, SetStoredValue<&D::flipH>, kControlSize},
     {11, "FlipV", GetStoredValue<&D::flipV>, SetStoredValue<&D::flipV>, kControlSize},
     {12, "ColorEnable", GetImageSetting<S::ColorEnable>, SetImageSetting<S::ColorEnable>,
@@ -39,27 +53,27 @@ constexpr std::array<ControlProperty, kControlPropertyCount> kRows = {{
     {14, "RedGain", GetImageSetting<S::RedGain>, SetImageSetting<S::RedGain>, kControlSize},
     {15, "GreenGain", GetImageSetting<S::GreenGain>, SetImageSetting<S::GreenGain>, kControlSize},
     {16, "BlueGain", GetImageSetting<S::BlueGain>, SetImageSetting<S::BlueGain>, kControlSize},
-    {17, "ColorGainMin", GetRangeAnswer<kMinColorGain>, kNone, kControlSize},
-    {18, "ColorGainMax", GetRangeAnswer<kMaxColorGain>, kNone, kControlSize},
-    {19, "ColorGainDefault", GetRangeAnswer<kDefaultColorGain>, kNone, kControlSize},
+    {17, "ColorGainMin", GetRangeAnswer<Minimum(C::RedGain)>, kNone, kControlSize},
+    {18, "ColorGainMax", GetRangeAnswer<Maximum(C::RedGain)>, kNone, kControlSize},
+    {19, "ColorGainDefault", GetRangeAnswer<Default(C::RedGain)>, kNone, kControlSize},
     {20, "Brightness", GetImageSetting<S::Brightness>, SetImageSetting<S::Brightness>,
      kControlSize},
-    {21, "BrightnessMin", GetRangeAnswer<0>, kNone, kControlSize},
-    {22, "BrightnessMax", GetRangeAnswer<kMaxBrightness>, kNone, kControlSize},
-    {23, "BrightnessDefault", GetRangeAnswer<kDefaultBrightness>, kNone, kControlSize},
+    {21, "BrightnessMin", GetRangeAnswer<Minimum(C::Brightness)>, kNone, kControlSize},
+    {22, "BrightnessMax", GetRangeAnswer<Maximum(C::Brightness)>, kNone, kControlSize},
+    {23, "BrightnessDefault", GetRangeAnswer<Default(C::Brightness)>, kNone, kControlSize},
     {24, "Contrast", GetImageSetting<S::Contrast>, SetImageSetting<S::Contrast>, kControlSize},
-    {25, "ContrastMin", GetRangeAnswer<0>, kNone, kControlSize},
-    {26, "ContrastMax", GetRangeAnswer<kMaxLevel>, kNone, kControlSize},
-    {27, "ContrastDefault", GetRangeAnswer<kDefaultLevel>, kNone, kControlSize},
+    {25, "ContrastMin", GetRangeAnswer<Minimum(C::Contrast)>, kNone, kControlSize},
+    {26, "ContrastMax", GetRangeAnswer<Maximum(C::Contrast)>, kNone, kControlSize},
+    {27, "ContrastDefault", GetRangeAnswer<Default(C::Contrast)>, kNone, kControlSize},
     {28, "Saturation", GetImageSetting<S::Saturation>, SetImageSetting<S::Saturation>,
      kControlSize},
-    {29, "SaturationMin", GetRangeAnswer<0>, kNone, kControlSize},
-    {30, "SaturationMax", GetRangeAnswer<kMaxLevel>, kNone, kControlSize},
-    {31, "SaturationDefault", GetRangeAnswer<kDefaultLevel>, kNone, kControlSize},
+    {29, "SaturationMin", GetRangeAnswer<Minimum(C::Saturation)>, kNone, kControlSize},
+    {30, "SaturationMax", GetRangeAnswer<Maximum(C::Saturation)>, kNone, kControlSize},
+    {31, "SaturationDefault", GetRangeAnswer<Default(C::Saturation)>, kNone, kControlSize},
     {32, "Hue", GetImageSetting<S::Hue>, SetImageSetting<S::Hue>, kControlSize},
-    {33, "HueMin", GetRangeAnswer<0>, kNone, kControlSize},
-    {34, "HueMax", GetRangeAnswer<kMaxHue>, kNone, kControlSize},
-    {35, "HueDefault", GetRangeAnswer<0>, kNone, kControlSize},
+    {33, "HueMin", GetRangeAnswer<Minimum(C::Hue)>, kNone, kControlSize},
+    {34, "HueMax", GetRangeAnswer<Maximum(C::Hue)>, kNone, kControlSize},
+    {35, "HueDefault", GetRangeAnswer<Default(C::Hue)>, kNone, kControlSize},
     {36, "Reserved36", GetFixedAnswer<0>, kNone, kControlSize},
     {37, "SubSample", GetStoredValue<&D::subSample>, kNone, kControlSize},
     {38, "SensorWidth", GetFixedAnswer<kSensorWidth>, kNone, kControlSize},
@@ -102,6 +116,23 @@ constexpr bool RowsInIdOrder() {
     return true;
 }
 static_assert(RowsInIdOrder());
+
+// Each control's property bears the control's name, and its range items follow one another.
+constexpr bool RowsMatchTheControls() {
+    for (const ControlInfo& info : kControls) {
+        if (info.propertyId != kNoProperty &&
+            std::string_view(kRows[info.propertyId].name) != info.name)
+            return false;
+        if (info.rangeProperty == kNoProperty) continue;
+        const ControlProperty* range = &kRows[info.rangeProperty];
+        if (!std::string_view(range[0].name).ends_with("Min") ||
+            !std::string_view(range[1].name).ends_with("Max") ||
+            !std::string_view(range[2].name).ends_with("Default"))
+            return false;
+    }
+    return true;
+}
+static_assert(RowsMatchTheControls());
 
 // No item has value ranges, relations, a support handler or a serialized size.
 constexpr std::array<KSPROPERTY_ITEM, kControlPropertyCount> MakeItems() {

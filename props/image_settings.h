@@ -1,36 +1,19 @@
 // The image settings that live both in the device and, while a stream is open, in its
-// ImageProcessor. Property requests and the settings load change them through here, so an open
-// stream sees a change in its next frame.
+// ImageProcessor (the controls whose target is ControlTarget::ImageProcessor). Property requests
+// and the settings load change them through here, so an open stream sees a change in its next
+// frame.
 #pragma once
 
 #include <cstdint>
+
+#include "core/control_table.h"
 
 namespace bayercam {
 
 struct CameraDevice;
 
-enum class ImageSetting {
-    ColorEnable,
-    WhiteBalance,
-    RedGain,
-    GreenGain,
-    BlueGain,
-    ColorCorrection,
-    Brightness,
-    Contrast,
-    Saturation,
-    Hue,
-};
-
-// Ranges of the clamped image settings.
-constexpr int32_t kMinColorGain = 1;
-constexpr int32_t kMaxColorGain = 512;
-constexpr int32_t kDefaultColorGain = 128;
-constexpr int32_t kMaxBrightness = 510;
-constexpr int32_t kDefaultBrightness = 255;
-constexpr int32_t kMaxLevel = 20;  // contrast and saturation
-constexpr int32_t kDefaultLevel = 10;
-constexpr int32_t kMaxHue = 359;
+// One of the image-processor controls.
+using ImageSetting = Control;
 
 // Clamps the value to the setting's range (signed), stores it in the device and hands it to the
 // open stream's processor: the gains and the colour switch as they are, the matrix settings with

@@ -8,6 +8,7 @@
 #include "camera/camera_geometry.h"
 #include "camera/frame_timeout.h"
 #include "core/camera_device.h"
+#include "core/control_table.h"
 #include "platform/registry/registry.h"
 #include "props/image_settings.h"
 #include "settings/settings_key.h"
@@ -54,42 +55,36 @@ class SettingsKeys {
 
 // Each value missing from the store keeps what `values` holds.
 void ReadSettingValues(const SettingsKeys& keys, SettingArray* values) {
-    for (size_t i = 0; i < kSettingCount; ++i)
-        QueryDwordSetting(keys.Settings(), kSettingValues[i].name, &(*values)[i]);
+    for (const ControlInfo& info : kControls)
+        QueryDwordSetting(keys.Settings(), info.savedName, &(*values)[info.control]);
 }
 
-// An unsigned bound: a negative value counts as very large.
-int32_t UnsignedBelowOr(int32_t value, int32_t limit, int32_t otherwise) {
-    return static_cast<uint32_t>(value) < static_cast<uint32_t>(limit) ? value : otherwise;
-}
-int32_t UnsignedAtMost(int32_t value, int32_t limit) {
-    return static_cast<uint32_t>(value) > static_cast<uint32_t>(limit) ? limit : value;
+// A saved side of the region outside its range, compared unsigned (so a negative one counts as
+// very large), loads the side's default.
+int32_t LoadedSide(const SettingArray& values, Control side) {
+    const ControlInfo& info = Info(side);
+    const auto value = static_cast<uint32_t>(values[side]);
+    bool inRange = value >= static_cast<uint32_t>(info.minimum) &&
+                   value <= static_cast<uint32_t>(info.maximum);
+    return inRange ? values[side] : info.defaultValue;
 }
 
 }  // namespace
 
-void ApplyStreamSettings(CameraDevice* device, const SettingArray& v) {
-    StoreImageSetting(device, ImageSetting::ColorEnable, v[kSettingColorEnable]);
-    StoreImageSetting(device, ImageSetting::WhiteBalance, v[kSettingWhiteBalance]);
-    StoreImageSetting(device, ImageSetting::ColorCorrection, v[kSettingColorCorrection]);
-    StoreImageSetting(device, ImageSetting::Brightness, v[kSettingBrightness]);
-    StoreImageSetting(device, ImageSetting::Contrast, v[kSettingContrast]);
-    StoreImageSetting(device, ImageSetting::Saturation, v[kSettingSaturation]);
-    StoreImageSetting(device, ImageSetting::Hue, v[kSettingHue]);
-    StoreImageSetting(device, ImageSetting::RedGain, v[kSettingRedGain]);
-    StoreImageSetting(device, ImageSetting::GreenGain, v[kSettingGreenGain]);
-    StoreImageSetting(device, ImageSetting::BlueGain, v[kSettingBlueGain]);
-    device->flipH.store(v[kSettingFlipH]);
-    device->flipV.store(v[kSettingFlipV]);
-    SetGeometry(device, UnsignedBelowOr(v[kSettingRoiX], kSensorWidth, 0),
-                UnsignedBelowOr(v[kSettingRoiY], kSensorHeight, 0),
-                UnsignedAtMost(v[kSettingRoiW], kSensorWidth),
-                UnsignedAtMost(v[kSettingRoiH], kSensorHeight));
+void ApplyStreamSettings(CameraDevice* device, const SettingArray& values) {
+    for (const ControlInfo& info : kControls) {
+        if (info.target == ControlTarget::ImageProcessor)
+            StoreImageSetting(device, info.control, values[info.control]);
+    }
+    device->flipH.store(values[Control::FlipH]);
+    device->flipV.store(values[Control::FlipV]);
+    SetGeometry(device, LoadedSide(values, Control::RoiX), LoadedSide(values, Control::RoiY),
+                LoadedSide(values, Control::RoiW), LoadedSide(values, Control::RoiH));
 }
 
 SettingArray DefaultSettings() {
     SettingArray values;
-    for (size_t i = 0; i < kSettingCount; ++i) values[i] = kSettingValues[i].defaultValue;
+    for (const ControlInfo& info : kControls) values[info.control] = info.defaultValue;
     return values;
 }
 
@@ -104,14 +99,14 @@ bool LoadSettings(CameraDevice* device) {
     SettingsKeys keys(device->usb.physicalDevice);
     if (!keys.IsOpen()) return false;
     SettingArray values = DefaultSettings();
-    values[kSettingClock] = ReadClock(device);
+    values[Control::Clock] = ReadClock(device);
     ReadSettingValues(keys, &values);
     // A reload while a stream is open reaches its processor; the pin frees it only under this lock.
     std::lock_guard guard(device->settingsLock);
-    LoadFrameTimeout(device, static_cast<uint32_t>(values[kSettingTimeout]));
-    SetExposure(device, static_cast<uint32_t>(values[kSettingExposure]));
+    LoadFrameTimeout(device, static_cast<uint32_t>(values[Control::Timeout]));
+    SetExposure(device, static_cast<uint32_t>(values[Control::Exposure]));
     // A camera that refuses the gain now must not cost the saved gain at the next save.
-    const auto gain = static_cast<uint32_t>(values[kSettingGlobalGain]);
+    const auto gain = static_cast<uint32_t>(values[Control::GlobalGain]);
     if (!SetGlobalGain(device, gain)) device->globalGain.store(std::min(gain, kMaxGlobalGain));
     // "AGC", "AEC", "Clock", "ExTrigger" and "SubSample" are read but not applied: the clock in
     // effect is the one the camera reports.
@@ -122,34 +117,8 @@ bool LoadSettings(CameraDevice* device) {
 bool SaveSettings(CameraDevice* device) {
     SettingsKeys keys(device->usb.physicalDevice);
     if (!keys.IsOpen()) return false;
-    const SettingArray values = {
-        device->timeout.load(),
-        device->exposure.load(),
-        static_cast<int32_t>(device->globalGain.load()),
-        device->flipH.load(),
-        device->flipV.load(),
-        device->colorEnable.load(),
-        device->whiteBalance.load(),
-        device->colorCorrection.load(),
-        device->brightness.load(),
-        device->contrast.load(),
-        device->saturation.load(),
-        device->hue.load(),
-        device->redGain.load(),
-        device->greenGain.load(),
-        device->blueGain.load(),
-        device->agc.load(),
-        device->aec.load(),
-        device->clock.load(),
-        device->exTrigger.load(),
-        device->subSample.load(),
-        device->roiX.load(),
-        device->roiY.load(),
-        device->roiW.load(),
-        device->roiH.load(),
-    };
-    for (size_t i = 0; i < kSettingCount; ++i)
-        StoreDwordSetting(keys.Settings(), kSettingValues[i].name, values[i]);
+    for (const ControlInfo& info : kControls)
+        StoreDwordSetting(keys.Settings(), info.savedName, ReadControl(device, info.control));
     // The group writes its values when it closes; a lost write must not read as saved.
     return keys.Close();
 }

@@ -11,10 +11,7 @@ namespace bayercam {
 struct CameraDevice;
 struct DEVICE_OBJECT;
 
-// The 24 values, in the order of kSettingValues.
-using SettingArray = std::array<int32_t, kSettingCount>;
-
-// The defaults of kSettingValues (the clock's stands in until the camera is asked).
+// The defaults of the control table (the clock's stands in until the camera is asked).
 SettingArray DefaultSettings();
 // Applies what the image pipeline and the pin use, in load order: the colour and image settings
 // (clamped, and to an open stream's processor), the flips and the region of interest. Sends

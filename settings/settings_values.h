@@ -1,59 +1,24 @@
-// The 24 saved settings: their value names and the defaults a missing value takes. Loading reads
-// them and saving writes them in this same order.
+// The 24 saved settings, one per control: their value names, defaults and the order in which
+// loading reads and saving writes them are those of the control table.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "core/control_table.h"
+
 namespace bayercam {
 
 // The group below the device's driver key that holds the values.
 inline constexpr char kSettingsKeyName[] = "Settings";
 
-struct SettingValue {
-    const char* name;
-    int32_t defaultValue;
-};
+// One value per control, in the table's order.
+struct SettingArray {
+    std::array<int32_t, kControlCount> values;
 
-// Positions in kSettingValues.
-enum SettingIndex : size_t {
-    kSettingTimeout,
-    kSettingExposure,
-    kSettingGlobalGain,
-    kSettingFlipH,
-    kSettingFlipV,
-    kSettingColorEnable,
-    kSettingWhiteBalance,
-    kSettingColorCorrection,
-    kSettingBrightness,
-    kSettingContrast,
-    kSettingSaturation,
-    kSettingHue,
-    kSettingRedGain,
-    kSettingGreenGain,
-    kSettingBlueGain,
-    kSettingAgc,
-    kSettingAec,
-    kSettingClock,
-    kSettingExTrigger,
-    kSettingSubSample,
-    kSettingRoiX,
-    kSettingRoiY,
-    kSettingRoiW,
-    kSettingRoiH,
-    kSettingCount,
+    int32_t& operator[](Control control) { return values[static_cast<size_t>(control)]; }
+    int32_t operator[](Control control) const { return values[static_cast<size_t>(control)]; }
 };
-
-// "Clock" has no fixed default: a load starts from the clock selection the camera reports, so
-// its entry here only stands in until that is read.
-inline constexpr std::array<SettingValue, kSettingCount> kSettingValues = {{
-    {"Timeout", 3000},   {"Exposure", 8},    {"GlobalGain", 0},   {"FlipH", 0},
-    {"FlipV", 0},        {"ColorEnable", 1}, {"WhiteBalance", 0}, {"ColorCorrection", 1},
-    {"Brightness", 255}, {"Contrast", 10},   {"Saturation", 10},  {"Hue", 0},
-    {"RedGain", 128},    {"GreenGain", 128}, {"BlueGain", 128},   {"AGC", 0},
-    {"AEC", 0},          {"Clock", 0},       {"ExTrigger", 0},    {"SubSample", 0},
-    {"RoiX", 0},         {"RoiY", 0},        {"RoiW", 1360},      {"RoiH", 1024},
-}};
 
 }  // namespace bayercam

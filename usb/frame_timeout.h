@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
+#include "core/control_table.h"
+
 namespace bayercam {
 
-constexpr uint32_t kDefaultFrameTimeoutMs = 3000;
+constexpr uint32_t kDefaultFrameTimeoutMs = Info(Control::Timeout).defaultValue;
 
 // Milliseconds a frame read waits for its chunk requests before it cancels them. Unsigned: the
 // property set accepts any value above 500 compared unsigned, so a "negative" one is a very long

@@ -7,6 +7,7 @@
 #include "platform/ks/ks_clock.h"
 #include "platform/ks/ks_processing.h"
 #include "support/ks_test_minidriver.h"
+#include "support/leak_check.h"
 
 namespace bayercam::test {
 namespace {
@@ -24,11 +25,8 @@ struct ValueRecord {
     uint32_t pad;
 };
 
-class KsClient : public ::testing::Test {
+class KsClient : public testing::LeakCheckedTest<> {
   protected:
-    void SetUp() override { baseline_ = pool::LiveAllocations(); }
-    void TearDown() override { EXPECT_EQ(pool::LiveAllocations(), baseline_); }
-
     // Opens the filter and a pin with the format the pin's own range intersects to.
     void OpenPin(Filter& filter, Pin& pin, client::PinOptions options = {}) {
         ASSERT_TRUE(filter.Open(driver_.device, driver_.filterDescriptor).ok());
@@ -44,7 +42,6 @@ class KsClient : public ::testing::Test {
     }
 
     TestMiniDriver driver_;
-    int64_t baseline_ = 0;
 };
 
 TEST_F(KsClient, StreamsFramesFromRunToStop) {

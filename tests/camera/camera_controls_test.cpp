@@ -17,24 +17,19 @@ namespace bayercam {
 namespace {
 
 using testing::SimDevice;
+using testing::SimDeviceTest;
 using testing::WireLog;
 using Lines = std::vector<std::string>;
 
-class CameraControlsTest : public ::testing::Test {
+class CameraControlsTest : public SimDeviceTest {
   protected:
     void SetUp() override {
-        live_ = pool::LiveAllocations();
+        SimDeviceTest::SetUp();
         Restart();
-    }
-    void TearDown() override {
-        sim_.reset();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
     }
     void Restart() {
         sim_.reset();
-        sim_ = std::make_unique<SimDevice>();
-        sim_->AddAndStart();
+        Started();
         Clear();
     }
     void Clear() { sim_->bus.Recorder().Clear(); }
@@ -43,9 +38,6 @@ class CameraControlsTest : public ::testing::Test {
     void FailCommand(uint32_t nth) {
         sim_->camera.AddFault({sim::kCommandEndpoint, nth, sim::SimFaultAction::Error});
     }
-
-    std::unique_ptr<SimDevice> sim_;
-    int64_t live_ = 0;
 };
 
 const Lines kToLong = {"S154=1", "S157=0", "S158=7", "S159=0",

@@ -15,25 +15,20 @@ namespace bayercam {
 namespace {
 
 using testing::SimDevice;
+using testing::SimDeviceTest;
 using testing::WireLog;
 using Lines = std::vector<std::string>;
 
-class RegisterAccessTest : public ::testing::Test {
+class RegisterAccessTest : public SimDeviceTest {
   protected:
     void SetUp() override {
-        live_ = pool::LiveAllocations();
+        SimDeviceTest::SetUp();
         Restart();
-    }
-    void TearDown() override {
-        sim_.reset();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
     }
     // A started camera with the recorder emptied after the start-up traffic.
     void Restart() {
         sim_.reset();
-        sim_ = std::make_unique<SimDevice>();
-        sim_->AddAndStart();
+        Started();
         sim_->bus.Recorder().Clear();
     }
     CameraDevice* device() { return sim_->device(); }
@@ -45,9 +40,6 @@ class RegisterAccessTest : public ::testing::Test {
         return commands;
     }
     Lines Wire() { return WireLog(sim_->Records()); }
-
-    std::unique_ptr<SimDevice> sim_;
-    int64_t live_ = 0;
 };
 
 TEST_F(RegisterAccessTest, SensorWriteSerialWordAndShadow) {

@@ -14,6 +14,7 @@ namespace bayercam {
 namespace {
 
 using testing::SimDevice;
+using testing::SimDeviceTest;
 using testing::WireLog;
 using Lines = std::vector<std::string>;
 
@@ -121,23 +122,14 @@ Lines Tail(int selection) {
     }
 }
 
-class StartupSequenceTest : public ::testing::Test {
+class StartupSequenceTest : public SimDeviceTest {
   protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        sim_.reset();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
     SimDevice& Make(uint8_t clockSelection = 0) {
         sim::SimCameraOptions options;
         options.clockSelection = clockSelection;
         sim_ = std::make_unique<SimDevice>(options);
         return *sim_;
     }
-
-    std::unique_ptr<SimDevice> sim_;
-    int64_t live_ = 0;
 };
 
 TEST_F(StartupSequenceTest, DeviceStartSendsTheWholeSequenceInOrder) {

@@ -14,15 +14,10 @@ namespace bayercam {
 namespace {
 
 using testing::SimDevice;
+using testing::SimDeviceTest;
 
-class DeviceLifecycleTest : public ::testing::Test {
+class DeviceLifecycleTest : public SimDeviceTest {
   protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        sim_.reset();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
     SimDevice& Make(sim::SimCameraOptions options = {}) {
         sim_ = std::make_unique<SimDevice>(std::move(options));
         return *sim_;
@@ -35,9 +30,6 @@ class DeviceLifecycleTest : public ::testing::Test {
         }
         return count;
     }
-
-    std::unique_ptr<SimDevice> sim_;
-    int64_t live_ = 0;
 };
 
 TEST_F(DeviceLifecycleTest, DriverEntryHandsTheDeviceDescriptorToTheClassDriver) {

@@ -73,27 +73,27 @@ TEST(SettingsKey, OnlyDwordsOfFourToEightBytesAreRead) {
 
 TEST(SettingsKey, AllSettingsSurviveASaveAndALoad) {
     TestSettingsRoot root;
-    std::array<int32_t, kSettingCount> saved;
-    for (size_t i = 0; i < kSettingCount; ++i) saved[i] = static_cast<int32_t>(i * 1000) - 5000;
+    std::array<int32_t, kControlCount> saved;
+    for (size_t i = 0; i < kControlCount; ++i) saved[i] = static_cast<int32_t>(i * 1000) - 5000;
     {
         OpenedSettings settings(root);
         ASSERT_EQ(settings.status, STATUS_SUCCESS);
-        for (size_t i = 0; i < kSettingCount; ++i) {
-            StoreDwordSetting(settings.key, kSettingValues[i].name, saved[i]);
+        for (size_t i = 0; i < kControlCount; ++i) {
+            StoreDwordSetting(settings.key, kControls[i].savedName, saved[i]);
         }
     }
     OpenedSettings settings(root);
     ASSERT_EQ(settings.status, STATUS_SUCCESS);
-    for (size_t i = 0; i < kSettingCount; ++i) {
-        int32_t value = kSettingValues[i].defaultValue;
-        EXPECT_TRUE(QueryDwordSetting(settings.key, kSettingValues[i].name, &value));
-        EXPECT_EQ(value, saved[i]) << kSettingValues[i].name;
+    for (size_t i = 0; i < kControlCount; ++i) {
+        int32_t value = kControls[i].defaultValue;
+        EXPECT_TRUE(QueryDwordSetting(settings.key, kControls[i].savedName, &value));
+        EXPECT_EQ(value, saved[i]) << kControls[i].savedName;
     }
     // One readable line per value, in the order they were saved.
     std::string text = ReadWholeFile(root.ValuesFile(kSettingsKeyName));
     size_t previous = 0;
-    for (size_t i = 0; i < kSettingCount; ++i) {
-        std::string line = std::string("\n") + kSettingValues[i].name +
+    for (size_t i = 0; i < kControlCount; ++i) {
+        std::string line = std::string("\n") + kControls[i].savedName +
                            " = dword:" + std::to_string(saved[i]) + "\n";
         size_t at = text.find(line);
         ASSERT_NE(at, std::string::npos) << line << text;
@@ -107,9 +107,10 @@ TEST(SettingsKey, AMissingGroupIsCreatedAndKeepsEveryDefault) {
     OpenedSettings settings(root);
     ASSERT_EQ(settings.status, STATUS_SUCCESS);
     EXPECT_TRUE(std::filesystem::is_directory(root.InstanceFolder() + "/" + kSettingsKeyName));
-    for (const auto& setting : kSettingValues) {
+    for (const ControlInfo& setting : kControls) {
         int32_t value = setting.defaultValue;
-        EXPECT_FALSE(QueryDwordSetting(settings.key, setting.name, &value)) << setting.name;
+        EXPECT_FALSE(QueryDwordSetting(settings.key, setting.savedName, &value))
+            << setting.savedName;
         EXPECT_EQ(value, setting.defaultValue);
     }
 }

@@ -178,14 +178,12 @@ TEST(MakeScene, Options) {
     }
 }
 
-class ImageStreamTest : public ::testing::Test {
+class ImageStreamTest : public testing::LeakCheckedTest<> {
   protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
+    void ReleaseAll() override {
         if (sim_) SetFrameTimeout(sim_->device(), kDefaultFrameTimeoutMs);
         stream_.reset();
         sim_.reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
     }
     CameraDevice* Start(std::unique_ptr<Scene> scene, double framesPerSecond = 0.0) {
         sim_ = std::make_unique<SimDevice>();
@@ -202,7 +200,6 @@ class ImageStreamTest : public ::testing::Test {
 
     std::unique_ptr<SimDevice> sim_;
     std::unique_ptr<SimImageStream> stream_;
-    int64_t live_ = 0;
 };
 
 TEST_F(ImageStreamTest, FileSceneArrivesByteForByte) {

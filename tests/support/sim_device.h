@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/camera_device.h"
@@ -11,6 +13,7 @@
 #include "platform/ks/ks_device.h"
 #include "platform/usb_stack/usb_bus.h"
 #include "simcam/sim_camera.h"
+#include "support/leak_check.h"
 #include "usb/internal_request.h"
 
 namespace bayercam::testing {
@@ -50,6 +53,20 @@ class SimDevice {
     UsbBus bus;
     DRIVER_OBJECT driver{};
     KSDEVICE* ksDevice = nullptr;
+};
+
+// A leak-checked fixture around one simulated camera, which is removed before the count.
+class SimDeviceTest : public LeakCheckedTest<> {
+  protected:
+    void ReleaseAll() override { sim_.reset(); }
+    // A new camera in place of the old one, added and started.
+    SimDevice& Started(sim::SimCameraOptions options = {}) {
+        sim_ = std::make_unique<SimDevice>(std::move(options));
+        sim_->AddAndStart();
+        return *sim_;
+    }
+
+    std::unique_ptr<SimDevice> sim_;
 };
 
 }  // namespace bayercam::testing

@@ -34,14 +34,11 @@ std::vector<uint8_t> Pattern() {
     return frame;
 }
 
-class FrameReadTest : public ::testing::Test {
+class FrameReadTest : public testing::LeakCheckedTest<> {
   protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
+    void ReleaseAll() override {
         if (sim_) SetFrameTimeout(device(), kDefaultFrameTimeoutMs);
         Release();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
     }
     // The stream goes first: it is attached to the camera.
     void Release() {
@@ -90,7 +87,6 @@ class FrameReadTest : public ::testing::Test {
     std::unique_ptr<SimDevice> sim_;
     std::unique_ptr<sim::SimImageStream> stream_;
     std::vector<uint8_t> buffer_;
-    int64_t live_ = 0;
 };
 
 TEST_F(FrameReadTest, ChunksCoverTheBufferInOrder) {

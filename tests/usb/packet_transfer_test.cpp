@@ -12,24 +12,11 @@ namespace bayercam {
 namespace {
 
 using testing::SimDevice;
+using testing::SimDeviceTest;
 
-class PacketTransferTest : public ::testing::Test {
+class PacketTransferTest : public SimDeviceTest {
   protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        sim_.reset();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
-    SimDevice& Started(sim::SimCameraOptions options = {}) {
-        sim_ = std::make_unique<SimDevice>(std::move(options));
-        sim_->AddAndStart();
-        return *sim_;
-    }
     std::vector<BusRecord> Transfers() { return sim_->Records(BusRequestKind::BulkOrInterrupt); }
-
-    std::unique_ptr<SimDevice> sim_;
-    int64_t live_ = 0;
 };
 
 TEST_F(PacketTransferTest, ValidationAndResults) {

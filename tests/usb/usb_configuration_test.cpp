@@ -13,6 +13,7 @@ namespace bayercam {
 namespace {
 
 using testing::SimDevice;
+using testing::SimDeviceTest;
 
 // A lower driver that answers select-configuration requests itself and keeps what it saw.
 struct CapturingLower {
@@ -55,22 +56,7 @@ std::vector<uint8_t> Interface(uint8_t number, uint8_t alternate = 0) {
     return {9, 4, number, alternate, 1, 0xFF, 0, 0, 0, 7, 5, 0x81, 2, 0, 2, 0};
 }
 
-class UsbConfigurationTest : public ::testing::Test {
-  protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        sim_.reset();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
-    SimDevice& Started(sim::SimCameraOptions options = {}) {
-        sim_ = std::make_unique<SimDevice>(std::move(options));
-        sim_->AddAndStart();
-        return *sim_;
-    }
-    std::unique_ptr<SimDevice> sim_;
-    int64_t live_ = 0;
-};
+class UsbConfigurationTest : public SimDeviceTest {};
 
 TEST_F(UsbConfigurationTest, SelectionListsInterfacesInNumberOrderAndEnds) {
     struct Case {

@@ -7,6 +7,7 @@
 
 #include "platform/kernel/irp.h"
 #include "platform/kernel/pool.h"
+#include "support/leak_check.h"
 
 namespace bayercam {
 namespace {
@@ -42,15 +43,7 @@ NTSTATUS LoggingRoutine(DEVICE_OBJECT*, IRP*, void* context) {
     return log->returns;
 }
 
-class IrpTest : public ::testing::Test {
-  protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
-    int64_t live_ = 0;
-};
+class IrpTest : public testing::LeakCheckedTest<> {};
 
 TEST_F(IrpTest, CompletionRoutineRunsOnlyForItsFlags) {
     struct Case {

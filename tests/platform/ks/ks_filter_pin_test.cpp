@@ -8,21 +8,18 @@
 #include "platform/ks/ks_filter.h"
 #include "platform/ks/ks_pin.h"
 #include "support/ks_test_minidriver.h"
+#include "support/leak_check.h"
 
 namespace bayercam::test {
 namespace {
 
 using Calls = std::vector<std::string>;
 
-class KsObjects : public ::testing::Test {
+class KsObjects : public testing::LeakCheckedTest<> {
   protected:
     void SetUp() override {
         pool::Reset();
-        baseline_ = pool::LiveAllocations();
-    }
-    void TearDown() override {
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), baseline_);
+        LeakCheckedTest::SetUp();
     }
 
     KSFILTER* OpenFilter() {
@@ -38,7 +35,6 @@ class KsObjects : public ::testing::Test {
     }
 
     TestMiniDriver driver_;
-    int64_t baseline_ = 0;
 };
 
 TEST_F(KsObjects, FilterCreateGivesTheMinidriverItsFilterDeviceAndRequest) {

@@ -12,6 +12,7 @@ namespace bayercam {
 namespace {
 
 using testing::SimDevice;
+using testing::SimDeviceTest;
 
 // A transfer sent down as a driver would with a request it keeps: the completion routine
 // signals and returns the request to the test, which may cancel it at any time before that.
@@ -55,19 +56,9 @@ struct AsyncTransfer {
     std::atomic<int> completions{0};
 };
 
-class UsbBusTest : public ::testing::Test {
+class UsbBusTest : public SimDeviceTest {
   public:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        sim_.reset();
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
-    SimDevice& Started(sim::SimCameraOptions options = {}) {
-        sim_ = std::make_unique<SimDevice>(std::move(options));
-        sim_->AddAndStart();
-        return *sim_;
-    }
+    using SimDeviceTest::sim_;  // the cases below reach the camera through the fixture
     USBD_PIPE_INFORMATION& Pipe(uint32_t index) {
         return sim_->device()->usb.interfaceInfo->Pipes[index];
     }
@@ -76,9 +67,6 @@ class UsbBusTest : public ::testing::Test {
         return std::make_unique<AsyncTransfer>(sim_->bus.PhysicalDevice(), info.PipeHandle, length,
                                                (info.EndpointAddress & 0x80) != 0);
     }
-
-    std::unique_ptr<SimDevice> sim_;
-    int64_t live_ = 0;
 };
 
 TEST_F(UsbBusTest, StartTrafficIsTheDescriptorReadsAndTheConfiguration) {

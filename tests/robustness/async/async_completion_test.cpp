@@ -7,6 +7,7 @@
 #include "platform/kernel/pool.h"
 #include "robustness/bounded_run.h"
 #include "robustness/device_scenario.h"
+#include "support/leak_check.h"
 
 namespace bayercam::testing {
 namespace {
@@ -16,19 +17,13 @@ struct AsyncCase {
     uint32_t maxDelayMicroseconds;
 };
 
-class AsyncCompletionTest : public ::testing::TestWithParam<AsyncCase> {
+class AsyncCompletionTest : public LeakCheckedTest<::testing::TestWithParam<AsyncCase>> {
   protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
     void Arm(SimDevice& sim) {
         sim.bus.SetAsynchronousCompletion(GetParam().seed, GetParam().maxDelayMicroseconds);
     }
 
     SettingsFolder folder_;
-    int64_t live_ = 0;
 };
 
 TEST_P(AsyncCompletionTest, DeviceLifeWithFrames) {

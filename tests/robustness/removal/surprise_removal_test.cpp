@@ -16,21 +16,16 @@
 #include "simcam/image_stream.h"
 #include "simcam/scene.h"
 #include "stream/capture_filter.h"
+#include "support/leak_check.h"
 #include "usb/frame_read.h"
 #include "usb/frame_timeout.h"
 
 namespace bayercam::testing {
 namespace {
 
-class SurpriseRemovalTest : public ::testing::Test {
+class SurpriseRemovalTest : public LeakCheckedTest<> {
   protected:
-    void SetUp() override { live_ = pool::LiveAllocations(); }
-    void TearDown() override {
-        pool::Reset();
-        EXPECT_EQ(pool::LiveAllocations(), live_);
-    }
     SettingsFolder folder_;
-    int64_t live_ = 0;
 };
 
 // Arms an unplug at the moment the n-th request reaches the bus.
