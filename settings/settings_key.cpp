@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace bayercam {
 namespace {
@@ -27,7 +28,15 @@ NTSTATUS OpenSettingsKey(HANDLE parent, HANDLE* key, const char* path) {
     return CreateKey(parent, fullPath, key);
 }
 
-bool QueryDwordSetting(HANDLE key, const char* name, int32_t* value) {
+namespace {
+
+std::vector<uint8_t> DwordBytes(int32_t value) {
+    const auto bits = static_cast<uint32_t>(value);
+    return {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
+            static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
+}
+
+bool ReadDword(HANDLE key, const char* name, int32_t* value) {
     constexpr size_t kHeaderBytes = offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data);
     // Header plus room for 8 data bytes; anything longer does not fit and is not a number.
     alignas(KEY_VALUE_PARTIAL_INFORMATION) uint8_t buffer[kHeaderBytes + 8];
@@ -45,11 +54,18 @@ bool QueryDwordSetting(HANDLE key, const char* name, int32_t* value) {
     return true;
 }
 
+}  // namespace
+
+bool QueryDwordSetting(HANDLE key, const char* name, int32_t* value) {
+    if (ReadDword(key, name, value)) return true;
+    // Saving the default taken here again is no change of this process's.
+    RegistryNoteDefaultValue(key, name, REG_DWORD, DwordBytes(*value));
+    return false;
+}
+
 void StoreDwordSetting(HANDLE key, const char* name, int32_t value) {
-    uint32_t bits = static_cast<uint32_t>(value);
-    uint8_t data[4] = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-                       static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
-    ZwSetValueKey(key, name, 0, REG_DWORD, data, sizeof data);
+    const std::vector<uint8_t> data = DwordBytes(value);
+    ZwSetValueKey(key, name, 0, REG_DWORD, data.data(), static_cast<uint32_t>(data.size()));
 }
 
 }  // namespace bayercam

@@ -1,8 +1,8 @@
 #include "simcam/scene.h"
 
+#include "imaging/pgm.h"
 #include "simcam/chart_scene.h"
 #include "simcam/file_scene.h"
-#include "simcam/pgm_file.h"
 
 namespace bayercam::sim {
 
@@ -13,12 +13,10 @@ std::unique_ptr<Scene> MakeScene(const std::string& option, uint64_t seed, std::
         *error = "unknown scene '" + option + "' (chart or file:PATH.pgm)";
         return nullptr;
     }
-    GrayImage image;
-    if (!ReadPgmFile(option.substr(filePrefix.size()), &image, error)) return nullptr;
-    if (image.width != kFrameWidth || image.height != kFrameHeight) {
-        *error = option.substr(filePrefix.size()) + ": the scene must be " +
-                 std::to_string(kFrameWidth) + " x " + std::to_string(kFrameHeight) + ", not " +
-                 std::to_string(image.width) + " x " + std::to_string(image.height);
+    const std::string path = option.substr(filePrefix.size());
+    PgmImage image;
+    if (!ReadPgmFile(path, kFrameWidth, kFrameHeight, &image, error)) {
+        *error = path + ": " + *error;
         return nullptr;
     }
     return std::make_unique<FileScene>(std::move(image.pixels));

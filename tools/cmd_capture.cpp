@@ -1,10 +1,8 @@
 // bayercam capture: streams frames from the camera's capture pin and writes them out.
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,8 +13,11 @@
 
 #include "bayercam/video_stream.h"
 #include "platform/kernel/thread_cpu.h"
+#include "tools/command_outcome.h"
 #include "tools/control_properties.h"
+#include "tools/earlier_frames.h"
 #include "tools/frame_writer.h"
+#include "tools/stop_signals.h"
 
 namespace bayercam::tool {
 namespace {
@@ -27,36 +28,15 @@ struct CaptureOptions {
     std::string format = "png";
     std::string roi;
     std::vector<std::string> settings;
+    bool overwrite = false;
 };
 
-// Client frames in circulation and the writer's queue: the writer may fall most of a second
-// behind the camera (an encoder slowed down by other work) before it has to drop a frame, and
-// the pin still has frames to fill meanwhile. About 180 MB of frames at full size.
-constexpr uint32_t kClientFrames = 32;
-constexpr size_t kWriterQueue = 24;
+// Client frames in circulation, at most: the writer may fall most of a second behind the
+// camera (an encoder slowed down by other work) before it holds the stream back, and the pin
+// still has frames to fill meanwhile. About 180 MB of frames at full size; a short capture needs
+// no more frames than it writes.
+constexpr uint32_t kMaxClientFrames = 32;
 constexpr uint32_t kPollMs = 10;
-
-std::atomic<bool> interrupted{false};
-
-void OnInterrupt(int) {
-    interrupted.store(true);
-}
-
-// Ctrl-C asks the capture to stop; a second one ends the process the usual way.
-class InterruptGuard {
-  public:
-    InterruptGuard() {
-        struct sigaction action {};
-        action.sa_handler = &OnInterrupt;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous_);
-    }
-    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
-
-  private:
-    struct sigaction previous_ {};
-};
 
 double CpuSeconds() {
     rusage usage{};
@@ -65,11 +45,10 @@ double CpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// What the summary reports: deliveries, gaps in the picture numbers, the writer's drops.
+// What the summary reports: deliveries and the gaps in the picture numbers.
 struct Tally {
     uint32_t delivered = 0;
     uint64_t streamDropped = 0;
-    uint64_t writerDropped = 0;
     int64_t lastPicture = 0;
     std::optional<int64_t> firstTime;
     int64_t lastTime = 0;
@@ -94,7 +73,7 @@ struct Tally {
 };
 
 // CPU seconds of the process, and of the driver's own threads alone (no simulated camera, no
-// writer), since the capture started.
+// writer, no start-up on the main thread).
 struct CpuSpent {
     double process;
     double driver;
@@ -103,9 +82,8 @@ struct CpuSpent {
 void PrintSummary(std::FILE* out, const Tally& tally, uint64_t written, const CpuSpent& cpu) {
     std::fprintf(out, "frames delivered: %u\n", tally.delivered);
     std::fprintf(out, "frames written:   %llu\n", (unsigned long long)written);
-    std::fprintf(out, "frames dropped:   %llu (stream %llu, writer %llu)\n",
-                 (unsigned long long)(tally.streamDropped + tally.writerDropped),
-                 (unsigned long long)tally.streamDropped, (unsigned long long)tally.writerDropped);
+    std::fprintf(out, "frames dropped:   %llu (stream %llu, writer 0)\n",
+                 (unsigned long long)tally.streamDropped, (unsigned long long)tally.streamDropped);
     std::fprintf(out, "mean fps:         %.2f\n", tally.Fps());
     if (tally.firstTime) {
         std::fprintf(out, "first time stamp: %lld (%.4f s)\n", (long long)*tally.firstTime,
@@ -114,7 +92,8 @@ void PrintSummary(std::FILE* out, const Tally& tally, uint64_t written, const Cp
                      double(tally.lastTime) / 1e7);
     }
     if (tally.delivered > 0) {
-        std::fprintf(out, "cpu per frame:    %.2f ms\n", cpu.process * 1e3 / tally.delivered);
+        std::fprintf(out, "cpu per frame:    %.2f ms (the whole process, start-up included)\n",
+                     cpu.process * 1e3 / tally.delivered);
         std::fprintf(out, "driver cpu per frame: %.2f ms\n", cpu.driver * 1e3 / tally.delivered);
     }
 }
@@ -137,9 +116,46 @@ bool MakeDirectory(const std::string& path, std::string* error) {
     return false;
 }
 
-int Fail(const std::string& message) {
+int Fail(const std::string& message, int exitCode = kExitFailure) {
     std::fprintf(stderr, "bayercam capture: %s\n", message.c_str());
-    return kExitFailure;
+    return exitCode;
+}
+
+// The output folder, made when absent; frame files of an earlier capture in it are refused, or
+// removed first with --overwrite, so no stale frame sits among the new ones.
+bool PrepareDirectory(const CaptureOptions& options, std::string* error) {
+    if (!MakeDirectory(options.output, error)) return false;
+    const size_t earlier = EarlierFrameFiles(options.output).size();
+    if (earlier == 0) return true;
+    if (options.overwrite) return RemoveEarlierFrameFiles(options.output, error);
+    *error = options.output + " holds " + std::to_string(earlier) +
+             " frame file(s) of an earlier capture: remove them, choose another folder with -o, "
+             "or give --overwrite to replace them";
+    return false;
+}
+
+int NumberDigits(uint32_t count) {
+    return std::max(4, int(std::to_string(count).size()));
+}
+
+// A region the driver rounded to nothing: every stream would fail to find a format.
+bool RegionGivesImage(const CameraDevice* camera, std::string* error) {
+    if (camera->roiW.load() >= kMinRegionWidth && camera->roiH.load() > 0) return true;
+    *error = "the saved region of interest " + FormatRegion(*camera) +
+             " gives no image: set one at least " + std::to_string(kMinRegionWidth) +
+             " pixels wide, e.g. bayercam set RegionOfInterest=0,0,1360,1024";
+    return false;
+}
+
+// The settings asked for, checked before the camera is opened: a malformed one is a usage error.
+bool ParseSettings(const CaptureOptions& options, std::string* error) {
+    const ControlProperty* property = nullptr;
+    std::vector<int32_t> values;
+    for (const std::string& text : options.settings) {
+        if (!ParseAssignment(text, &property, &values, error)) return false;
+    }
+    return options.roi.empty() ||
+           ParseAssignment("RegionOfInterest=" + options.roi, &property, &values, error);
 }
 
 // The settings asked for, as property requests on the filter before the pin exists; they reach
@@ -170,19 +186,26 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
     FrameOutput output;
     if (!ParseFormat(options.format, &output.format))
         return Fail("--format " + options.format + ": expected png, bgra or raw");
+    if (options.output == "-" && global.usbTrace == "-")
+        return Fail("--usb-trace - needs standard output, where -o - sends the frames", kExitUsage);
     std::string error;
+    if (!ParseSettings(options, &error)) return Fail(error, kExitUsage);
+    if (!options.settings.empty() || !options.roi.empty()) CommandChangesSettings();
     if (options.output != "-") {
-        if (!MakeDirectory(options.output, &error)) return Fail(error);
+        if (!PrepareDirectory(options, &error)) return Fail(error);
         output.directory = options.output;
+        output.digits = NumberDigits(options.count);
     }
 
     std::unique_ptr<ControlSession> session = ControlSession::Open(global, &error);
     if (!session) return Fail(error);
     const client::Filter& filter = session->Filter();
     if (!ApplySettings(filter, options, &error)) return Fail(error);
+    if (!RegionGivesImage(session->Device().Camera(), &error)) return Fail(error);
+    const uint32_t frames = std::min(options.count, kMaxClientFrames);
     client::VideoStream stream;
-    client::Status status = stream.Open(
-        filter, {.frames = kClientFrames, .rawFrames = output.format == FrameFileFormat::Raw});
+    client::Status status =
+        stream.Open(filter, {.frames = frames, .rawFrames = output.format == FrameFileFormat::Raw});
     if (!status.ok()) return Fail(status.message);
     const KS_BITMAPINFOHEADER& bitmap = stream.Format().VideoInfoHeader.bmiHeader;
     output.width = bitmap.biWidth;
@@ -196,16 +219,14 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
     Tally tally;
     int exitCode = 0;
     {
-        FrameWriter writer(output, kWriterQueue, std::max(1u, std::thread::hardware_concurrency()));
-        InterruptGuard guard;
-        interrupted.store(false);
-        const CpuSpent cpuStart{CpuSeconds(), DriverThreadCpuSeconds()};
+        FrameWriter writer(output, frames, std::max(1u, std::thread::hardware_concurrency()));
+        StopSignals signals;
         status = stream.Start();
         if (!status.ok()) return Fail(status.message);
         auto lastFrame = std::chrono::steady_clock::now();
         auto lastProgress = lastFrame;
         client::Status failure;
-        while (tally.delivered < options.count && !interrupted.load()) {
+        while (tally.delivered < options.count && !StopSignals::Received()) {
             for (client::Frame* done : writer.TakeDone()) stream.Requeue(done);
             if (!writer.error().empty()) break;
             client::Frame* frame = nullptr;
@@ -230,9 +251,14 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
             }
             lastFrame = now;
             tally.Count(*frame);
-            if (!writer.Offer({frame, tally.delivered, stream.Raw(*frame)})) {
-                tally.writerDropped++;
-                stream.Requeue(frame);
+            // A full queue holds the stream back: the pin drops what the camera sends meanwhile.
+            const WriteJob job{frame, tally.delivered, stream.Raw(*frame)};
+            while (!writer.Offer(job, kPollMs)) {
+                for (client::Frame* done : writer.TakeDone()) stream.Requeue(done);
+                if (!writer.error().empty() || StopSignals::Received()) {
+                    stream.Requeue(frame);
+                    break;
+                }
             }
             if (progress && now - lastProgress > std::chrono::milliseconds(250)) {
                 std::fprintf(stderr, "\rframes %u/%u  %.1f fps ", tally.delivered, options.count,
@@ -250,10 +276,11 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         } else if (!stopped.ok()) {
             exitCode = Fail(stopped.message);
         }
-        PrintSummary(report, tally, writer.written(),
-                     {CpuSeconds() - cpuStart.process, DriverThreadCpuSeconds() - cpuStart.driver});
+        if (!global.quiet) {
+            PrintSummary(report, tally, writer.written(), {CpuSeconds(), DriverThreadCpuSeconds()});
+        }
+        if (StopSignals::Received() && exitCode == 0) exitCode = 128 + StopSignals::Received();
     }
-    if (interrupted.load() && exitCode == 0) exitCode = 130;
     // The pin closes here; the session then closes the filter, which saves the settings, and
     // removes the camera.
     return exitCode;
@@ -266,6 +293,8 @@ BAYERCAM_COMMAND(capture, [](CLI::App& app, const GlobalOptions& global, int& ex
     CLI::App* command = app.add_subcommand("capture", "Stream frames from the camera into files");
     command->add_option("-n,--count", options.count, "Frames to capture")
         ->check(CLI::Range(1u, 1000000u));
+    command->add_flag("--overwrite", options.overwrite,
+                      "Remove frame files an earlier capture left in the output folder");
     command->add_option("-o,--output", options.output,
                         "Directory for frame-NNNN files, or - for standard output");
     command

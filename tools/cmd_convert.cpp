@@ -25,6 +25,7 @@
 #include "tools/control_properties.h"
 #include "tools/device_session.h"
 #include "tools/png_writer.h"
+#include "tools/whole_file.h"
 
 namespace bayercam::tool {
 namespace {
@@ -133,20 +134,6 @@ std::vector<uint8_t> ClientFrame(CameraDevice* device, const PgmImage& raw) {
     return frame;
 }
 
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        *error = "cannot create: " + std::string(std::strerror(errno));
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) {
-        *error = "write failed";
-        return false;
-    }
-    return true;
-}
-
 bool EndsWith(const std::string& text, const char* suffix) {
     const size_t n = std::strlen(suffix);
     return text.size() >= n && SameName(text.substr(text.size() - n), suffix);
@@ -192,14 +179,8 @@ int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
 
     PgmImage raw;
     std::string error;
-    if (!ReadPgmFile(options.input, &raw, &error)) {
+    if (!ReadPgmFile(options.input, kSensorWidth, kSensorHeight, &raw, &error)) {
         std::fprintf(stderr, "bayercam convert: %s: %s\n", options.input.c_str(), error.c_str());
-        return kExitFailure;
-    }
-    if (raw.width != static_cast<uint32_t>(kSensorWidth) ||
-        raw.height != static_cast<uint32_t>(kSensorHeight)) {
-        std::fprintf(stderr, "bayercam convert: %s: frame is %ux%u, expected %dx%d\n",
-                     options.input.c_str(), raw.width, raw.height, kSensorWidth, kSensorHeight);
         return kExitFailure;
     }
 
@@ -231,13 +212,14 @@ int RunConvert(const GlobalOptions& global, const ConvertOptions& options) {
     } else {
         // As a capture writes it: the bottom-up frame from its last row, so it shows upright.
         const ptrdiff_t pitch = ptrdiff_t(width) * 4;
-        written = png ? WritePngBgra(options.output, frame.data() + (height - 1) * pitch,
-                                     uint32_t(width), uint32_t(height), -pitch, &error)
-                      : WriteBytes(options.output, frame, &error);
-        if (!written) {
-            std::fprintf(stderr, "bayercam convert: %s: %s\n", options.output.c_str(),
-                         error.c_str());
-        }
+        auto write = [&](std::FILE* out, std::string* failure) {
+            if (png)
+                return WritePngBgra(out, frame.data() + (height - 1) * pitch, uint32_t(width),
+                                    uint32_t(height), -pitch, failure);
+            return std::fwrite(frame.data(), 1, frame.size(), out) == frame.size();
+        };
+        written = WriteFileWhole(options.output, write, &error);
+        if (!written) std::fprintf(stderr, "bayercam convert: %s\n", error.c_str());
     }
     PoolDelete(device);
     return written ? 0 : kExitFailure;

@@ -27,6 +27,11 @@ int RunGet(const GlobalOptions& global, const std::vector<std::string>& names) {
     }
     int exitCode = 0;
     for (const ControlProperty* property : properties) {
+        if (property->id == kRegionOfInterestId) {
+            std::printf("%s=%s\n", property->name,
+                        FormatRegion(*session->Device().Camera()).c_str());
+            continue;
+        }
         int32_t value = 0;
         client::Status status = GetControl(session->Filter(), *property, &value);
         if (status.ok()) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/usb_stack/usb_descriptors.h"
+#include "tools/control_properties.h"
 #include "tools/device_session.h"
 
 namespace bayercam::tool {
@@ -93,6 +94,7 @@ int RunInfo(const GlobalOptions& global) {
     NTSTATUS status = session->StartStatus();
     std::printf("start: %s\n", NtStatusName(status));
     std::printf("clock selection: %d\n", session->Camera()->clock.load());
+    std::printf("RegionOfInterest=%s\n", FormatRegion(*session->Camera()).c_str());
     session.reset();
     std::printf("stopped and removed\n");
     return NT_SUCCESS(status) ? 0 : 1;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/command_outcome.h"
 #include "tools/control_properties.h"
 
 namespace bayercam::tool {
@@ -25,6 +26,7 @@ int RunSet(const GlobalOptions& global, const std::vector<std::string>& texts) {
         }
         assignments.push_back(std::move(assignment));
     }
+    CommandChangesSettings();
     std::string error;
     std::unique_ptr<ControlSession> session = ControlSession::Open(global, &error);
     if (!session) {
@@ -41,7 +43,11 @@ int RunSet(const GlobalOptions& global, const std::vector<std::string>& texts) {
         }
         // Values are clamped, never refused: show what the camera took.
         int32_t value = 0;
-        if (!global.quiet && property.get && GetControl(session->Filter(), property, &value).ok())
+        if (global.quiet) continue;
+        if (property.id == kRegionOfInterestId)
+            std::printf("%s=%s\n", property.name,
+                        FormatRegion(*session->Device().Camera()).c_str());
+        else if (property.get && GetControl(session->Filter(), property, &value).ok())
             std::printf("%s=%d\n", property.name, value);
     }
     return 0;

@@ -10,6 +10,10 @@
 
 namespace bayercam::tool {
 
+// The one exit status rule of every command (beside 128 + N for a capture ended by signal N).
+constexpr int kExitFailure = 1;  // the operation failed
+constexpr int kExitUsage = 2;    // the command line was wrong
+
 // Options that come before the command and apply to every command.
 struct GlobalOptions {
     bool sim = false;                 // --sim: the built-in simulated camera

@@ -12,7 +12,6 @@ namespace bayercam::tool {
 namespace {
 
 constexpr uint32_t kSensorRegisterWrite = 57;
-constexpr uint32_t kRegionOfInterest = 44;
 constexpr uint32_t kRawCommand = 59;
 constexpr uint32_t kMemoryByte = 60;
 constexpr size_t kRawCommandBytes = 63;
@@ -29,14 +28,15 @@ bool SameName(const std::string& a, const char* b) {
            });
 }
 
-// A 32-bit integer, signed or unsigned, decimal or 0x-hexadecimal.
+// A signed 32-bit integer, decimal or 0x-hexadecimal: the property values are, and a larger
+// one would wrap.
 bool ParseInteger(const std::string& text, int32_t* value) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
     errno = 0;
     char* end = nullptr;
     long long parsed = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || parsed < INT32_MIN || parsed > UINT32_MAX) return false;
-    *value = static_cast<int32_t>(static_cast<uint32_t>(parsed));
+    if (errno != 0 || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+    *value = static_cast<int32_t>(parsed);
     return true;
 }
 
@@ -50,7 +50,7 @@ ValueCount ValuesOf(const ControlProperty& property) {
     switch (property.id) {
         case kSensorRegisterWrite:
             return {2, 2, "ADDRESS,VALUE"};
-        case kRegionOfInterest:
+        case kRegionOfInterestId:
             return {4, 4, "X,Y,W,H"};
         case kRawCommand:
             return {0, kRawCommandBytes, "BYTE,BYTE,... (at most 63)"};
@@ -67,6 +67,11 @@ union RequestRecord {
 };
 
 }  // namespace
+
+std::string FormatRegion(const CameraDevice& camera) {
+    return std::to_string(camera.roiX.load()) + "," + std::to_string(camera.roiY.load()) + "," +
+           std::to_string(camera.roiW.load()) + "," + std::to_string(camera.roiH.load());
+}
 
 const ControlProperty* FindControlProperty(const std::string& nameOrId) {
     for (const ControlProperty& property : kControlProperties) {
@@ -125,6 +130,12 @@ bool ParseAssignment(const std::string& text, const ControlProperty** property,
         *error = "'" + text + "': RawCommand bytes are 0..255";
         return false;
     }
+    // The driver would round it to no image, and every later stream would fail.
+    if ((*property)->id == kRegionOfInterestId && (*values)[2] < kMinRegionWidth) {
+        *error = "'" + text + "': the region must be at least " + std::to_string(kMinRegionWidth) +
+                 " pixels wide";
+        return false;
+    }
     return true;
 }
 
@@ -142,7 +153,7 @@ client::Status SetControl(const client::Filter& filter, const ControlProperty& p
                           const std::vector<int32_t>& values) {
     RequestRecord record{};
     switch (property.id) {
-        case kRegionOfInterest:
+        case kRegionOfInterestId:
             record.roi.x = values.at(0);
             record.roi.y = values.at(1);
             record.roi.width = values.at(2);

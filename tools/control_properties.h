@@ -16,6 +16,13 @@
 
 namespace bayercam::tool {
 
+inline constexpr uint32_t kRegionOfInterestId = 44;
+// The narrowest region that gives an image: the driver rounds widths down to a multiple of 8.
+inline constexpr int32_t kMinRegionWidth = 8;
+
+// "X,Y,W,H" of the region of interest as the driver holds it, after its rounding.
+std::string FormatRegion(const CameraDevice& camera);
+
 // A property by its name (any case) or decimal id; null when there is none.
 const ControlProperty* FindControlProperty(const std::string& nameOrId);
 
@@ -29,7 +36,8 @@ std::optional<ControlRange> RangeOf(const ControlProperty& property);
 
 // "NAME=VALUE": the property and the values its set takes, comma-separated: one for most; address
 // and value for SensorRegisterWrite; X,Y,W,H for RegionOfInterest; up to 63 bytes for RawCommand.
-// Integers are decimal or 0x-hexadecimal. False with `*error` set.
+// Integers are decimal or 0x-hexadecimal and fit a signed 32-bit value; a region is at least
+// kMinRegionWidth wide. False with `*error` set.
 bool ParseAssignment(const std::string& text, const ControlProperty** property,
                      std::vector<int32_t>* values, std::string* error);
 
@@ -57,8 +65,5 @@ class ControlSession {
     std::unique_ptr<DeviceSession> device_;
     client::Filter filter_;  // closes (and saves the settings) before the device goes
 };
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 }  // namespace bayercam::tool

@@ -8,6 +8,7 @@
 #include "platform/registry/registry.h"
 #include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
+#include "tools/command_outcome.h"
 
 namespace bayercam::tool {
 namespace {
@@ -117,7 +118,9 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
     if (!global.usbTrace.empty()) {
         session->trace_ = std::make_unique<UsbmonPcapWriter>();
         std::string why;
-        if (!session->trace_->Open(global.usbTrace, &why)) {
+        // "-": standard output, which the capture keeps for its trace only when frames go to files.
+        const std::string path = global.usbTrace == "-" ? "/dev/stdout" : global.usbTrace;
+        if (!session->trace_->Open(path, &why)) {
             *error = "cannot write the USB trace: " + why;
             return nullptr;
         }
@@ -159,9 +162,8 @@ DeviceSession::~DeviceSession() {
     if (camera_) RegistryUnregisterDevice(camera_->Bus().PhysicalDevice());
     imageStream_.reset();
     camera_.reset();
-    if (trace_ && !trace_->Close()) {
-        std::fprintf(stderr, "bayercam: the USB trace could not be written completely\n");
-    }
+    if (trace_ && !trace_->Close())
+        ReportLateFailure("the USB trace could not be written completely");
 }
 
 }  // namespace bayercam::tool

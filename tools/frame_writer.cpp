@@ -1,6 +1,9 @@
 #include "tools/frame_writer.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "imaging/pgm.h"
 #include "tools/png_writer.h"
@@ -34,15 +37,19 @@ FrameWriter::~FrameWriter() {
 }
 
 std::string FrameWriter::FileName(const FrameOutput& output, uint32_t index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%04u.%s", index, Extension(output.format));
+    char name[40];
+    std::snprintf(name, sizeof name, "frame-%0*u.%s", output.digits, index,
+                  Extension(output.format));
     return output.directory + "/" + name;
 }
 
-bool FrameWriter::Offer(const WriteJob& job) {
+bool FrameWriter::Offer(const WriteJob& job, uint32_t waitMs) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (finishing_ || queue_.size() >= capacity_) return false;
+        std::unique_lock<std::mutex> lock(lock_);
+        auto stop = [&] { return finishing_ || !error_.empty(); };
+        room_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                       [&] { return stop() || queue_.size() < capacity_; });
+        if (stop() || queue_.size() >= capacity_) return false;
         queue_.push_back(job);
     }
     wake_.notify_one();
@@ -83,6 +90,7 @@ void FrameWriter::Run() {
         if (queue_.empty()) return;  // finishing, and nothing left
         WriteJob job = queue_.front();
         queue_.pop_front();
+        room_.notify_one();
         // After a failure the rest is not written: the first error is what matters.
         bool failed = !error_.empty();
         lock.unlock();
@@ -90,15 +98,19 @@ void FrameWriter::Run() {
         bool ok = !failed && Write(job, &error);
         lock.lock();
         if (ok) written_++;
-        if (!ok && !failed) error_ = error;
+        if (!ok && !failed) {
+            error_ = error;
+            room_.notify_all();
+        }
         done_.push_back(job.frame);
     }
 }
 
 bool FrameWriter::Write(const WriteJob& job, std::string* error) {
     if (output_.directory.empty()) {
+        errno = 0;
         bool ok = WriteTo(stdout, job, error) && std::fflush(stdout) == 0;
-        if (!ok && error->empty()) *error = "standard output: write failed";
+        if (!ok) *error = std::string("standard output: ") + std::strerror(errno ? errno : EIO);
         return ok;
     }
     return WriteFileWhole(
@@ -118,12 +130,8 @@ bool FrameWriter::WriteTo(std::FILE* out, const WriteJob& job, std::string* erro
                                 output_.bottomUp ? -pitch : pitch, error);
         }
         case FrameFileFormat::Bgra:
-            if (std::fwrite(frame.Data(), 1, frame.Header().DataUsed, out) !=
-                frame.Header().DataUsed) {
-                *error = "BGRA: write failed";
-                return false;
-            }
-            return true;
+            return std::fwrite(frame.Data(), 1, frame.Header().DataUsed, out) ==
+                   frame.Header().DataUsed;
         case FrameFileFormat::Raw: {
             const client::RawImage* raw = job.raw;
             if (!raw || raw->stride <= 0 || raw->offset < 0 ||
@@ -138,11 +146,7 @@ bool FrameWriter::WriteTo(std::FILE* out, const WriteJob& job, std::string* erro
                 raw->bytes.begin() + raw->offset,
                 raw->bytes.begin() + raw->offset + size_t(image.width) * image.height);
             std::vector<uint8_t> bytes = FormatPgm(image);
-            if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
-                *error = "PGM: write failed";
-                return false;
-            }
-            return true;
+            return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
         }
     }
     return false;

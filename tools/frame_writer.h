@@ -1,5 +1,7 @@
-// Writes delivered frames off the streaming path: threads of its own behind a bounded queue, so
-// that a slow disk or encoder costs frames it reports, never stalls the stream.
+// Writes delivered frames off the streaming path: threads of its own behind a bounded queue. A
+// full queue holds the stream back (the caller waits for room), so every frame handed over is
+// written; frames the camera delivers meanwhile are dropped at the stream, where they are
+// counted.
 #pragma once
 
 #include <condition_variable>
@@ -24,6 +26,7 @@ enum class FrameFileFormat {
 struct FrameOutput {
     FrameFileFormat format = FrameFileFormat::Png;
     std::string directory;  // empty: everything goes to standard output, one file after another
+    int digits = 4;         // of the frame numbers in the file names
     int32_t width = 0;      // of the client frames
     int32_t height = 0;     // rows, whatever the row order
     uint32_t pitch = 0;
@@ -45,8 +48,10 @@ class FrameWriter {
     FrameWriter(const FrameWriter&) = delete;
     FrameWriter& operator=(const FrameWriter&) = delete;
 
-    // Takes the job unless `capacity` jobs are waiting; then the frame stays the caller's.
-    bool Offer(const WriteJob& job);
+    // Takes the job once fewer than `capacity` jobs are waiting, waiting at most `waitMs` for
+    // that; false when it did not take it (no room, or the writer failed or finished), and then
+    // the frame stays the caller's.
+    bool Offer(const WriteJob& job, uint32_t waitMs);
     // Frames written (or failed) since the last call, for the caller to queue again.
     std::vector<client::Frame*> TakeDone();
     // Writes what is queued, then stops the threads. Idempotent.
@@ -67,6 +72,7 @@ class FrameWriter {
     const size_t capacity_;
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    std::condition_variable room_;
     std::deque<WriteJob> queue_;
     std::vector<client::Frame*> done_;
     bool finishing_ = false;

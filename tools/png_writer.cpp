@@ -60,27 +60,15 @@ bool WriteRows(std::FILE* file, const uint8_t* firstRow, uint32_t width, uint32_
 bool WritePngBgra(std::FILE* file, const uint8_t* firstRow, uint32_t width, uint32_t height,
                   ptrdiff_t rowPitch, std::string* error) {
     ErrorContext context{};
+    errno = 0;
     if (!WriteRows(file, firstRow, width, height, rowPitch, &context)) {
-        *error = std::string("PNG error: ") + context.message;
+        // A file that refused the bytes says why better than the encoder's "Write Error".
+        const int cause = errno;
+        *error = std::ferror(file) && cause != 0 ? std::strerror(cause)
+                                                 : std::string("PNG error: ") + context.message;
         return false;
     }
     return true;
-}
-
-bool WritePngBgra(const std::string& path, const uint8_t* firstRow, uint32_t width, uint32_t height,
-                  ptrdiff_t rowPitch, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        *error = "cannot create: " + std::string(std::strerror(errno));
-        return false;
-    }
-    const bool written = WritePngBgra(file, firstRow, width, height, rowPitch, error);
-    const bool closed = std::fclose(file) == 0;
-    if (written && !closed) {
-        *error = "write failed";
-        return false;
-    }
-    return written;
 }
 
 }  // namespace bayercam::tool

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -25,11 +26,20 @@ namespace {
 constexpr size_t kMaxValueNameBytes = 16383;
 constexpr size_t kMaxInstanceIdBytes = 255;
 
+// A key folder, whatever name or handle reaches it.
+struct FolderId {
+    dev_t device;
+    ino_t inode;
+    auto operator<=>(const FolderId&) const = default;
+};
+
 // An open key: its folder, the values read at open plus those set through it, and the names
 // set since the last flush.
 struct RegistryKey {
     std::mutex lock;
     int folderFd;
+    std::string path;
+    FolderId folder;
     bool writable;
     bool readable;
     std::vector<RegistryValue> values;
@@ -40,6 +50,32 @@ std::mutex stateLock;
 std::string settingsRoot;
 std::map<DEVICE_OBJECT*, std::string> instanceIds;
 std::unordered_set<RegistryKey*> openKeys;
+// Per folder, each value as this process last read it, took it in its place, or wrote it: what
+// a save compares against to find this process's own changes.
+std::map<FolderId, std::vector<RegistryValue>> seenValues;
+std::optional<RegistryWriteFailure> writeFailure;
+
+void RecordWriteFailure(const std::string& path, int error, bool lost) {
+    std::lock_guard<std::mutex> guard(stateLock);
+    if (!writeFailure || (lost && !writeFailure->lost)) writeFailure = {path, error, lost};
+}
+
+void RememberSeen(const FolderId& folder, const RegistryValue& value) {
+    std::lock_guard<std::mutex> guard(stateLock);
+    std::vector<RegistryValue>& seen = seenValues[folder];
+    if (RegistryValue* known = FindRegistryValue(seen, value.name))
+        *known = value;
+    else
+        seen.push_back(value);
+}
+
+bool SameAsSeen(const FolderId& folder, const RegistryValue& value) {
+    std::lock_guard<std::mutex> guard(stateLock);
+    auto found = seenValues.find(folder);
+    if (found == seenValues.end()) return false;
+    const RegistryValue* known = FindRegistryValue(found->second, value.name);
+    return known && known->type == value.type && known->data == value.data;
+}
 
 RegistryKey* LookUpKey(HANDLE handle) {
     std::lock_guard<std::mutex> guard(stateLock);
@@ -59,16 +95,23 @@ bool WantsWrite(ACCESS_MASK access) {
     return access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 }
 
-// Gives the folder a key record and a handle. Takes ownership of `folderFd` and `key` either way.
-NTSTATUS AttachFolder(RegistryKey* key, int folderFd, ACCESS_MASK access, HANDLE* handle) {
-    int mode = R_OK | X_OK | (WantsWrite(access) ? W_OK : 0);
-    if (faccessat(folderFd, ".", mode, AT_EACCESS) != 0) {
+// Gives the folder at `path` a key record and a handle. Takes ownership of `folderFd` and `key`
+// either way.
+NTSTATUS AttachFolder(RegistryKey* key, int folderFd, const std::string& path, ACCESS_MASK access,
+                      HANDLE* handle) {
+    struct stat info;
+    if (faccessat(folderFd, ".", R_OK | X_OK, AT_EACCESS) != 0 || fstat(folderFd, &info) != 0) {
         NTSTATUS status = StatusFromErrno(errno);
         close(folderFd);
         PoolDelete(key);
         return status;
     }
+    // Reading needs no write access: a folder that cannot be written fails only a save.
+    if (WantsWrite(access) && faccessat(folderFd, ".", W_OK, AT_EACCESS) != 0)
+        RecordWriteFailure(path, errno, false);
     key->folderFd = folderFd;
+    key->path = path;
+    key->folder = {info.st_dev, info.st_ino};
     key->writable = access & KEY_SET_VALUE;
     key->readable = access & KEY_QUERY_VALUE;
     key->values = ReadValuesFile(folderFd);
@@ -128,14 +171,24 @@ std::vector<std::string> SplitKeyPath(std::string_view path) {
 }
 
 NTSTATUS FlushLocked(RegistryKey* key) {
-    if (key->changed.empty()) return STATUS_SUCCESS;
     std::vector<RegistryValue> changes;
-    for (const auto& name : key->changed) changes.push_back(*FindRegistryValue(key->values, name));
-    std::vector<RegistryValue> merged;
-    NTSTATUS status = UpdateValuesFile(key->folderFd, changes, &merged);
-    if (!NT_SUCCESS(status)) return status;
-    key->values = std::move(merged);
+    for (const auto& name : key->changed) {
+        const RegistryValue* value = FindRegistryValue(key->values, name);
+        if (!SameAsSeen(key->folder, *value)) changes.push_back(*value);
+    }
     key->changed.clear();
+    if (changes.empty()) return STATUS_SUCCESS;
+    std::vector<RegistryValue> merged;
+    int error = 0;
+    NTSTATUS status = UpdateValuesFile(key->folderFd, changes, &merged, &error);
+    if (!NT_SUCCESS(status)) {
+        // Still this handle's to write at the next flush.
+        for (const auto& change : changes) key->changed.push_back(change.name);
+        RecordWriteFailure(key->path + "/" + kValuesFileName, error, true);
+        return status;
+    }
+    for (const auto& change : changes) RememberSeen(key->folder, change);
+    key->values = std::move(merged);
     return STATUS_SUCCESS;
 }
 
@@ -146,6 +199,8 @@ void RegistrySetSettingsRoot(const std::string& folder) {
     std::string root = folder.empty() ? folder : std::filesystem::absolute(folder, error).string();
     std::lock_guard<std::mutex> guard(stateLock);
     settingsRoot = error ? folder : root;
+    // Another root holds other folders, whose inodes may repeat those of folders now gone.
+    seenValues.clear();
 }
 
 std::string RegistrySettingsRoot() {
@@ -174,6 +229,21 @@ void RegistryUnregisterDevice(DEVICE_OBJECT* physicalDevice) {
     instanceIds.erase(physicalDevice);
 }
 
+void RegistryNoteDefaultValue(HANDLE keyHandle, const char* valueName, uint32_t type,
+                              const std::vector<uint8_t>& data) {
+    RegistryKey* key = LookUpKey(keyHandle);
+    if (!key || !valueName) return;
+    RememberSeen(key->folder, {valueName, type, data});
+}
+
+bool RegistryTakeWriteFailure(RegistryWriteFailure* failure) {
+    std::lock_guard<std::mutex> guard(stateLock);
+    if (!writeFailure) return false;
+    *failure = std::move(*writeFailure);
+    writeFailure.reset();
+    return true;
+}
+
 NTSTATUS IoOpenDeviceRegistryKey(DEVICE_OBJECT* physicalDevice, uint32_t devInstKeyType,
                                  ACCESS_MASK desiredAccess, HANDLE* deviceRegKey) {
     if (!deviceRegKey) return STATUS_INVALID_PARAMETER;
@@ -196,11 +266,13 @@ NTSTATUS IoOpenDeviceRegistryKey(DEVICE_OBJECT* physicalDevice, uint32_t devInst
     std::filesystem::create_directories(folder, error);
     int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
-        NTSTATUS status = StatusFromErrno(error ? error.value() : errno);
+        const int cause = error ? error.value() : errno;
+        // The instance folder is made here whatever the access: without it nothing is saved.
+        RecordWriteFailure(folder, cause, false);
         PoolDelete(key);
-        return status;
+        return StatusFromErrno(cause);
     }
-    return AttachFolder(key, folderFd, desiredAccess, deviceRegKey);
+    return AttachFolder(key, folderFd, folder, desiredAccess, deviceRegKey);
 }
 
 NTSTATUS ZwCreateKey(HANDLE* keyHandle, ACCESS_MASK desiredAccess,
@@ -222,6 +294,8 @@ NTSTATUS ZwCreateKey(HANDLE* keyHandle, ACCESS_MASK desiredAccess,
     if (!key) return STATUS_INSUFFICIENT_RESOURCES;
 
     bool caseInsensitive = objectAttributes->Attributes & OBJ_CASE_INSENSITIVE;
+    std::string path = parent->path;
+    for (const auto& component : components) path += "/" + component;
     int folderFd = dup(parent->folderFd);
     uint32_t created = REG_OPENED_EXISTING_KEY;
     for (size_t i = 0; i < components.size() && folderFd >= 0; ++i) {
@@ -243,11 +317,12 @@ NTSTATUS ZwCreateKey(HANDLE* keyHandle, ACCESS_MASK desiredAccess,
         errno = error;
     }
     if (folderFd < 0) {
-        NTSTATUS status = StatusFromErrno(errno);
+        const int cause = errno;
+        if (WantsWrite(desiredAccess)) RecordWriteFailure(path, cause, false);
         PoolDelete(key);
-        return status;
+        return StatusFromErrno(cause);
     }
-    NTSTATUS status = AttachFolder(key, folderFd, desiredAccess, keyHandle);
+    NTSTATUS status = AttachFolder(key, folderFd, path, desiredAccess, keyHandle);
     if (NT_SUCCESS(status) && disposition) *disposition = created;
     return status;
 }
@@ -264,6 +339,11 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, const char* valueName,
     if (!key->readable) return STATUS_ACCESS_DENIED;
     const RegistryValue* value = FindRegistryValue(key->values, valueName);
     if (!value) return STATUS_OBJECT_NAME_NOT_FOUND;
+    // A value this handle set and has not written yet is its own change, not what it read.
+    bool ownChange = false;
+    for (const auto& name : key->changed)
+        ownChange = ownChange || RegistryNamesEqual(name, valueName);
+    if (!ownChange) RememberSeen(key->folder, *value);
 
     constexpr uint32_t kHeaderBytes = offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data);
     uint32_t dataLength = static_cast<uint32_t>(value->data.size());

@@ -12,15 +12,20 @@
 // snapshot, so one reader sees all values of one save or of the next, never a mix. Values set
 // through a handle stay in the handle until ZwFlushKey or ZwClose writes them in one atomic
 // rewrite (new file, fsync, rename over the old one, fsync of the folder) under an exclusive lock
-// of the key folder, merged into what the file holds at that moment. A crash, a kill or a full
-// disk during a write leaves the previous file in place. A value that cannot be read from the
-// file counts as missing; a key folder that cannot be read, or written when write access is
-// asked for, makes the open fail.
+// of the key folder, merged into what the file holds at that moment. Only values this process
+// changed are written: a value set to what the process last read from the file (or took in its
+// place, see RegistryNoteDefaultValue) or last wrote there is left as the file holds it, so
+// processes sharing a folder keep each other's changes, and a process that changed nothing
+// writes nothing. A crash, a kill or a full disk during a write leaves the previous file in
+// place. A value that cannot be read from the file counts as missing; a key folder that cannot
+// be read makes the open fail. A folder that cannot be written opens for reading all the same:
+// its writes fail at the flush. Either failure is kept for RegistryTakeWriteFailure.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/kernel/irp.h"
 #include "platform/kernel/ntstatus.h"
@@ -136,5 +141,20 @@ std::string RegistrySettingsRoot();
 // without '/' or '\', not starting with '.'; STATUS_INVALID_PARAMETER otherwise.
 NTSTATUS RegistryRegisterDevice(DEVICE_OBJECT* physicalDevice, const std::string& instanceId);
 void RegistryUnregisterDevice(DEVICE_OBJECT* physicalDevice);
+
+// The reader of `key` took this value in place of a missing or unreadable `valueName`: a later
+// save of the same value counts as unchanged, so it is not written.
+void RegistryNoteDefaultValue(HANDLE key, const char* valueName, uint32_t type,
+                              const std::vector<uint8_t>& data);
+
+// A key folder that could not be opened for writing, or values that could not be written.
+struct RegistryWriteFailure {
+    std::string path;   // the folder or the values file
+    int error = 0;      // errno
+    bool lost = false;  // values set through a handle were not written
+};
+// The failure to report since the last call: the first that lost values, else the first of
+// all; false when there was none.
+bool RegistryTakeWriteFailure(RegistryWriteFailure* failure);
 
 }  // namespace bayercam

@@ -31,10 +31,11 @@ class FolderLock {
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    NTSTATUS Acquire() {
+    NTSTATUS Acquire(int* error) {
         auto deadline = std::chrono::steady_clock::now() + kLockPatience;
         while (flock(folderFd_, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EINTR) continue;
+            *error = errno;
             if (errno != EWOULDBLOCK) return StatusFromErrno(errno);
             if (std::chrono::steady_clock::now() >= deadline) return STATUS_SHARING_VIOLATION;
             std::this_thread::sleep_for(kLockRetryInterval);
@@ -60,9 +61,12 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 // Writes `text` as the new values file and renames it over the old one.
-NTSTATUS ReplaceValuesFile(int folderFd, const std::string& text) {
+NTSTATUS ReplaceValuesFile(int folderFd, const std::string& text, int* failure) {
     int fd = openat(folderFd, kNewValuesFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return StatusFromErrno(errno);
+    if (fd < 0) {
+        *failure = errno;
+        return StatusFromErrno(errno);
+    }
     // A file the user made private stays private.
     struct stat old;
     if (fstatat(folderFd, kValuesFileName, &old, 0) == 0 && S_ISREG(old.st_mode)) {
@@ -80,10 +84,13 @@ NTSTATUS ReplaceValuesFile(int folderFd, const std::string& text) {
     }
     if (!written) {
         unlinkat(folderFd, kNewValuesFileName, 0);
-        return StatusFromErrno(error == 0 ? EIO : error);
+        *failure = error == 0 ? EIO : error;
+        return StatusFromErrno(*failure);
     }
     // The rename itself is durable only once the folder is synced.
-    return fsync(folderFd) == 0 ? STATUS_SUCCESS : StatusFromErrno(errno);
+    if (fsync(folderFd) == 0) return STATUS_SUCCESS;
+    *failure = errno;
+    return StatusFromErrno(errno);
 }
 
 }  // namespace
@@ -129,9 +136,9 @@ std::vector<RegistryValue> ReadValuesFile(int folderFd) {
 }
 
 NTSTATUS UpdateValuesFile(int folderFd, const std::vector<RegistryValue>& changes,
-                          std::vector<RegistryValue>* merged) {
+                          std::vector<RegistryValue>* merged, int* error) {
     FolderLock lock(folderFd);
-    NTSTATUS status = lock.Acquire();
+    NTSTATUS status = lock.Acquire(error);
     if (!NT_SUCCESS(status)) return status;
     std::vector<RegistryValue> values = ReadValuesFile(folderFd);
     for (const auto& change : changes) {
@@ -143,8 +150,11 @@ NTSTATUS UpdateValuesFile(int folderFd, const std::vector<RegistryValue>& change
         }
     }
     std::string text = FormatRegistryValues(values);
-    if (text.size() > kMaxValuesFileBytes) return STATUS_INSUFFICIENT_RESOURCES;
-    status = ReplaceValuesFile(folderFd, text);
+    if (text.size() > kMaxValuesFileBytes) {
+        *error = EFBIG;
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    status = ReplaceValuesFile(folderFd, text, error);
     if (NT_SUCCESS(status)) *merged = std::move(values);
     return status;
 }

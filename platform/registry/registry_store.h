@@ -23,8 +23,9 @@ std::vector<RegistryValue> ReadValuesFile(int folderFd);
 
 // With the folder locked against other writers: reads the file, replaces or adds `changes`, and
 // writes the result to a new file that is synced and renamed over the old one. `merged`
-// receives the values now in the file. On failure the old file stays as it was.
+// receives the values now in the file. On failure the old file stays as it was and `*error`
+// holds the errno of the step that failed.
 NTSTATUS UpdateValuesFile(int folderFd, const std::vector<RegistryValue>& changes,
-                          std::vector<RegistryValue>* merged);
+                          std::vector<RegistryValue>* merged, int* error);
 
 }  // namespace bayercam

@@ -74,13 +74,49 @@ TEST(PgmFile, WriteThenReadGivesTheSameImage) {
     std::string error;
     ASSERT_TRUE(WritePgmFile(path, image, &error)) << error;
     PgmImage read;
-    ASSERT_TRUE(ReadPgmFile(path, &read, &error)) << error;
+    ASSERT_TRUE(ReadPgmFile(path, 5, 3, &read, &error)) << error;
     EXPECT_EQ(read.width, 5u);
     EXPECT_EQ(read.height, 3u);
     EXPECT_EQ(read.pixels, image.pixels);
     std::remove(path.c_str());
-    EXPECT_FALSE(ReadPgmFile(path, &read, &error));
-    EXPECT_NE(error.find("cannot open"), std::string::npos);
+}
+
+// Inputs that once read until memory ran out, or aborted the reader: each is refused from its
+// header, or reads no more than the header promised.
+TEST(PgmFile, HostileInputsAreRefusedFromTheHeader) {
+    const std::string dir = ::testing::TempDir();
+    auto write = [&](const char* name, const std::string& bytes) {
+        const std::string path = dir + name;
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+        return path;
+    };
+    struct Case {
+        std::string path;
+        bool ok;
+        const char* errorPart;
+    };
+    const Case cases[] = {
+        {dir, false, "directory"},
+        {"/dev/zero", false, "P5"},
+        {"/dev/urandom", false, ""},
+        {"/dev/null", false, "empty"},
+        {dir + "pgm_missing.pgm", false, "cannot open"},
+        {write("pgm_huge.pgm", "P5\n30000 30000\n255\n"), false, "expected 4x2"},
+        {write("pgm_short.pgm", "P5\n4 2\n255\n1234567"), false, "truncated"},
+        {write("pgm_comment.pgm", "P5\n#" + std::string(5000, 'x')), false, "header longer"},
+        {write("pgm_trailing.pgm", "P5\n4 2\n255\n12345678" + std::string(100, 'z')), true, ""},
+    };
+    for (const Case& c : cases) {
+        PgmImage image;
+        std::string error;
+        EXPECT_EQ(ReadPgmFile(c.path, 4, 2, &image, &error), c.ok) << c.path << ": " << error;
+        EXPECT_NE(error.find(c.errorPart), std::string::npos) << c.path << ": " << error;
+        if (c.ok) {
+            EXPECT_EQ(std::string(image.pixels.begin(), image.pixels.end()), "12345678");
+        }
+    }
 }
 
 }  // namespace

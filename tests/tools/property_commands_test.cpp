@@ -61,8 +61,13 @@ TEST_F(PropertyCommandsTest, ExitCodesAndMessages) {
         {"set Brightness", 2, "", "expected NAME=VALUE"},
         {"set RegionOfInterest=1,2", 2, "", "RegionOfInterest takes X,Y,W,H"},
         {"set RawCommand=1,256", 2, "", "bytes are 0..255"},
-        {"set RegionOfInterest=3,5,100,50 RawCommand=0x11,0x22 SensorRegisterWrite=6,37", 0, "",
-         ""},
+        {"set RegionOfInterest=3,5,100,50 RawCommand=0x11,0x22 SensorRegisterWrite=6,37", 0,
+         "RegionOfInterest=4,6,100,50\n", ""},
+        {"get RegionOfInterest", 0, "RegionOfInterest=4,6,100,50\n", ""},
+        {"set RegionOfInterest=0,0,7,7", 2, "", "the region must be at least 8 pixels wide"},
+        {"set Brightness=2147483648", 2, "", "Brightness takes INTEGER"},
+        {"set Brightness=4294967295", 2, "", "Brightness takes INTEGER"},
+        {"set Brightness=-2147483648", 0, "Brightness=0\n", ""},
         {"reinit", 0, "camera re-initialised\n", ""},
     };
     for (const Case& c : cases) {

@@ -293,7 +293,7 @@ void MakeFolder(const std::string& path, mode_t mode) {
     chmod(path.c_str(), mode);
 }
 
-TEST(Registry, FoldersThatCannotBeUsedMakeTheOpenFail) {
+TEST(Registry, FoldersThatCannotBeReadOrMadeMakeTheOpenFail) {
     struct Case {
         const char* what;
         void (*prepare)(TestSettingsRoot& root);
@@ -321,12 +321,13 @@ TEST(Registry, FoldersThatCannotBeUsedMakeTheOpenFail) {
         {"read-only instance folder, no Settings yet",
          [](TestSettingsRoot& root) { MakeFolder(root.InstanceFolder(), 0555); },
          OpenSettingsAttempt, 0},
+        // Reading needs no write access: its writes fail at the flush instead.
         {"read-only Settings folder",
          [](TestSettingsRoot& root) {
              MakeFolder(root.InstanceFolder(), 0777);
              MakeFolder(root.InstanceFolder() + "/Settings", 0555);
          },
-         OpenSettingsAttempt, 0},
+         OpenSettingsAttempt, 1},
         {"read-only root, no instance folder yet",
          [](TestSettingsRoot& root) { chmod(root.root().c_str(), 0555); }, OpenDriverKeyAttempt, 0},
     };
