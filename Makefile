@@ -1,7 +1,7 @@
 # The two commands of the README: `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps asan tsan bench fuzz soak clean
+.PHONY: run test build deps asan tsan bench fuzz soak install clean
 
 deps:
 	@bash scripts/install-deps
@@ -10,7 +10,10 @@ build: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default -j $(JOBS)
 
-run: build
+# Only the tool: the tests are built by `make test`.
+run: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target bayercam -j $(JOBS)
 	./build/tools/bayercam --sim capture -n 30 -o capture
 
 test: build
@@ -53,6 +56,11 @@ SOAK_FRAMES ?= 100000
 SOAK_CYCLES ?= 1000
 soak: build
 	./build/tools/soak/bayercam-soak --frames $(SOAK_FRAMES) --cycles $(SOAK_CYCLES)
+
+# Headers, libbayercam, the tool, the udev rule, bayercam.pc and the CMake package under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install build --prefix $(PREFIX)
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -1,5 +1,6 @@
 #include "bayercam/video_stream.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -39,6 +40,12 @@ Status VideoStream::Open(const Filter& filter, const StreamOptions& options) {
     if (!status.ok()) return status;
     if (format.size() < sizeof format_)
         return {STATUS_INVALID_PARAMETER, "the pin offered a format without a video header"};
+    if (options.topDown) {
+        KS_BITMAPINFOHEADER& bitmap =
+            reinterpret_cast<KS_DATAFORMAT_VIDEOINFOHEADER*>(format.data())
+                ->VideoInfoHeader.bmiHeader;
+        bitmap.biHeight = -std::abs(bitmap.biHeight);
+    }
     std::memcpy(&format_, format.data(), sizeof format_);
 
     status = pin_.Create(filter, 0, format.data(), static_cast<uint32_t>(format.size()),

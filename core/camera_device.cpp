@@ -76,6 +76,7 @@ NTSTATUS DeviceAdd(KSDEVICE* ksDevice) {
     device->geometryLocked.store(0);
     device->selectedRegister.store(0);
     device->extraValue.store(0);
+    device->failedPackets.store(0);
     SetDefaultGeometry(device);
 
     KsAcquireDevice(ksDevice);

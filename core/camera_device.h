@@ -125,6 +125,9 @@ struct CameraDevice {
     // Set (under `chunkLock`) when CancelFrameRead finds a read in progress: the read submits
     // no further chunk request and reports failure. Cleared when the next read is prepared.
     AtomicInt32 frameReadCancelled;
+    // Command and response packets that did not go through whole since the device was added.
+    // The sequences that send them carry on regardless; this shows a half-initialised camera.
+    AtomicUint32 failedPackets;
 };
 
 // Creation (`DeviceAdd`) and second-stage initialisation.

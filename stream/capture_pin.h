@@ -15,6 +15,13 @@ namespace bayercam {
 
 struct IRP;
 
+// What the pin has made of the device's capture stream.
+enum class RunState : uint32_t {
+    NoStream = 0,
+    Paused = 1,  // paused after running: the stream's buffers are kept
+    Running = 2,
+};
+
 // The pin's context, owned by the pin's object bag. The device tells it of new frames.
 struct CapturePin final : FrameSink {
     // Asks the class driver to run the pin's processing.
@@ -22,7 +29,7 @@ struct CapturePin final : FrameSink {
 
     KSPIN* pin = nullptr;
     CameraDevice* device = nullptr;
-    uint32_t runState = 0;  // 0 no stream, 1 stream paused after running, 2 stream running
+    RunState runState = RunState::NoStream;
     IKsReferenceClock* referenceClock = nullptr;
     KS_VIDEOINFOHEADER videoInfo{};  // the connection format's video info header
     uint8_t acquired = 0;            // 1 from a successful AcquireStream until ReleaseStream

@@ -52,6 +52,7 @@ NTSTATUS StartStream(CameraDevice* device) {
     const int32_t height = device->roiH.load();
     context->processing.exchange(0);
     context->framesCaptured.store(0);
+    context->framesDropped.store(0);
     context->imageProcessor = processor;
 
     device->ops->StartCapture(device);
@@ -75,7 +76,7 @@ NTSTATUS StartStream(CameraDevice* device) {
     // Without the pool (no memory for it) frames are converted on the pin's thread alone.
     context->conversionWorkers = PoolNew<WorkerPool>(ConversionWorkerCount());
     processor->workers = context->conversionWorkers;
-    context->streamState.store(2);
+    context->streamState.store(StreamState::Running);
     StartCaptureThread(context);
     return STATUS_SUCCESS;
 }
@@ -84,7 +85,7 @@ void TearDownStream(CameraDevice* device) {
     CaptureContext* context = device->captureContext;
     if (!context) return;
     StopCaptureThread(context);
-    context->streamState.store(0);
+    context->streamState.store(StreamState::Stopped);
     if (ImageProcessor* processor = context->imageProcessor) {
         processor->workers = nullptr;
         processor->outputBuffer = nullptr;

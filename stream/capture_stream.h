@@ -5,23 +5,15 @@
 
 #include <cstdint>
 
+#include "core/capture_context.h"
 #include "platform/kernel/ntstatus.h"
 
 namespace bayercam {
 
 struct CameraDevice;
-struct CaptureContext;
 struct ImageProcessor;
 struct ImageDestination;
 struct KSSTREAM_HEADER;
-
-// State of each raw buffer; every test and change happens under the buffer-state lock.
-enum class RawBufferState : int32_t {
-    Free = 0,     // holds nothing of value: the thread may fill it
-    Filling = 1,  // the capture thread is reading a frame into it
-    Full = 2,     // holds a complete frame not yet converted
-    InUse = 3,    // the conversion is reading it
-};
 
 // One raw frame as the camera left it: the first pixel at `offset`, lines `stride` bytes apart.
 struct RawFrameView {

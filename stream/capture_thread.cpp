@@ -24,8 +24,8 @@ int32_t CaptureBackoffMs(int32_t failures) {
 void StartCaptureThread(CaptureContext* context) {
     KeAcquireSpinLock(&context->bufferStateLock);
     // A frame still full from before a pause is dropped.
-    context->bufferState[0] = static_cast<int32_t>(RawBufferState::Free);
-    context->bufferState[1] = static_cast<int32_t>(RawBufferState::Free);
+    context->bufferState[0] = RawBufferState::Free;
+    context->bufferState[1] = RawBufferState::Free;
     KeReleaseSpinLock(&context->bufferStateLock);
     context->running.store(1);
     PKTHREAD thread = nullptr;
@@ -54,7 +54,7 @@ void StopCaptureThread(CaptureContext* context) {
 }
 
 bool FillRawBuffer(CaptureContext* context, uint8_t* buffer) {
-    if (context->streamState.load() != 2) return false;
+    if (context->streamState.load() != StreamState::Running) return false;
     CameraDevice* device = context->device;
     bool ok = false;
     device->ops->ReadFrame(device, buffer, &ok);

@@ -15,7 +15,7 @@ struct FrameCopy {
     int32_t outputHeight;  // rows copied
     uint32_t pitch;        // bytes from one frame row to the next
     bool flipH;            // mirror each row
-    bool flipV;            // false: last source row first, so that a bottom-up frame is upright
+    bool flipV;            // false: last source row first; true: first source row first
 };
 
 // Client-frame row pitch: the larger of a recorded pitch and outputWidth x 4, compared signed.

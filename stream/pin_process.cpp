@@ -20,7 +20,10 @@ FrameCopy ClientFrameCopy(const CapturePin* capturePin) {
     copy.outputHeight = device->outputHeight.load();
     copy.pitch = FramePitch(capturePin->outputPitch, copy.outputWidth);
     copy.flipH = ReadFlipH(device) != 0;
-    copy.flipV = ReadFlipV(device) != 0;
+    // A client format with a negative height asks for the top row first: flipV then turns the
+    // image over relative to that.
+    const bool topDown = capturePin->videoInfo.bmiHeader.biHeight < 0;
+    copy.flipV = (ReadFlipV(device) != 0) != topDown;
     return copy;
 }
 
@@ -46,7 +49,8 @@ void FillStreamHeader(const CapturePin* capturePin, KSSTREAM_HEADER* header) {
     frameInfo->ExtendedHeaderSize = sizeof(KS_FRAME_INFO);
     frameInfo->PictureNumber =
         static_cast<uint32_t>(capturePin->device->frameCounter.load(std::memory_order_relaxed));
-    frameInfo->DropCount = 0;
+    const CaptureContext* context = capturePin->device->captureContext;
+    frameInfo->DropCount = context ? context->framesDropped.load() : 0;
 }
 
 NTSTATUS PinProcess(KSPIN* pin) {
@@ -71,9 +75,10 @@ NTSTATUS PinProcess(KSPIN* pin) {
             direct.destination = &clientImage;
         }
     }
-    // Without a client frame the raw frame is still converted, and lost.
+    // Without a client frame the raw frame is still converted, and lost: a dropped frame.
     bool converted = ConvertRawFrame(context, pointer && tap.deliver ? &tap : nullptr,
                                      direct.destination ? &direct : nullptr);
+    if (converted && !pointer) context->framesDropped.fetch_add(1);
     if (pointer) {
         if (converted) {
             FillStreamHeader(capturePin, header);

@@ -10,9 +10,9 @@ namespace bayercam {
 namespace {
 
 void StopStream(CapturePin* capturePin) {
-    if (capturePin->runState == 0) return;
+    if (capturePin->runState == RunState::NoStream) return;
     TearDownStream(capturePin->device);
-    capturePin->runState = 0;
+    capturePin->runState = RunState::NoStream;
 }
 
 NTSTATUS ToStop(CapturePin* capturePin) {
@@ -40,24 +40,25 @@ NTSTATUS Acquire(CapturePin* capturePin) {
 
 void Pause(CapturePin* capturePin) {
     CaptureContext* context = capturePin->device->captureContext;
-    if (context && context->streamState.load() == 2) {
+    if (context && context->streamState.load() == StreamState::Running) {
         StopCaptureThread(context);
-        context->streamState.store(1);
+        context->streamState.store(StreamState::Paused);
     }
-    capturePin->runState = 1;
+    capturePin->runState = RunState::Paused;
 }
 
 NTSTATUS Run(CapturePin* capturePin) {
     CaptureContext* context = capturePin->device->captureContext;
-    if (capturePin->runState == 1 && context && context->streamState.load() == 1) {
+    if (capturePin->runState == RunState::Paused && context &&
+        context->streamState.load() == StreamState::Paused) {
         // Resumed: the buffers and the counters are still those of the paused stream.
-        context->streamState.store(2);
+        context->streamState.store(StreamState::Running);
         StartCaptureThread(context);
     } else {
         NTSTATUS status = StartStream(capturePin->device);
         if (!NT_SUCCESS(status)) return status;
     }
-    capturePin->runState = 2;
+    capturePin->runState = RunState::Running;
     return STATUS_SUCCESS;
 }
 

@@ -5,11 +5,11 @@ namespace bayercam {
 namespace {
 
 bool Is(const CaptureContext* context, int index, RawBufferState state) {
-    return context->bufferState[index] == static_cast<int32_t>(state);
+    return context->bufferState[index] == state;
 }
 
 void Mark(CaptureContext* context, int index, RawBufferState state) {
-    context->bufferState[index] = static_cast<int32_t>(state);
+    context->bufferState[index] = state;
 }
 
 // Buffers are known by their address.
@@ -28,8 +28,9 @@ uint8_t* TakeBufferToFill(CaptureContext* context) {
         index = 1;
     } else {
         // Both hold frames: the full one that is not being converted is overwritten, buffer 0
-        // by preference. Its frame is lost.
+        // by preference. Its frame is lost, and counted as dropped.
         index = Is(context, 0, RawBufferState::InUse) ? 1 : 0;
+        context->framesDropped.fetch_add(1);
     }
     Mark(context, index, RawBufferState::Filling);
     KeReleaseSpinLock(&context->bufferStateLock);
@@ -64,7 +65,7 @@ void FinishConvert(CaptureContext* context, uint8_t* buffer) {
 
 RawBufferState BufferState(CaptureContext* context, int index) {
     KeAcquireSpinLock(&context->bufferStateLock);
-    auto state = static_cast<RawBufferState>(context->bufferState[index]);
+    RawBufferState state = context->bufferState[index];
     KeReleaseSpinLock(&context->bufferStateLock);
     return state;
 }

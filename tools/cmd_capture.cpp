@@ -45,21 +45,18 @@ double CpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// What the summary reports: deliveries and the gaps in the picture numbers.
+// What the summary reports: deliveries and the driver's count of dropped frames.
 struct Tally {
     uint32_t delivered = 0;
     uint64_t streamDropped = 0;
-    int64_t lastPicture = 0;
     std::optional<int64_t> firstTime;
     int64_t lastTime = 0;
 
     void Count(const client::Frame& frame) {
         delivered++;
         if (const KS_FRAME_INFO* info = frame.FrameInfo()) {
-            // Picture numbers count every frame the camera delivered since the stream started.
-            if (info->PictureNumber > lastPicture + 1)
-                streamDropped += uint64_t(info->PictureNumber - lastPicture - 1);
-            lastPicture = std::max(lastPicture, info->PictureNumber);
+            // The driver counts the frames it dropped since the stream started.
+            streamDropped = std::max(streamDropped, uint64_t(info->DropCount));
         }
         if (frame.Header().OptionsFlags & KSSTREAM_HEADER_OPTIONSF_TIMEVALID) {
             if (!firstTime) firstTime = frame.Header().PresentationTime.Time;

@@ -95,6 +95,8 @@ int RunInfo(const GlobalOptions& global) {
     std::printf("start: %s\n", NtStatusName(status));
     std::printf("clock selection: %d\n", session->Camera()->clock.load());
     std::printf("RegionOfInterest=%s\n", FormatRegion(*session->Camera()).c_str());
+    // The start-up carries on past a failed packet: a count above 0 means a half-set-up camera.
+    std::printf("failed packets: %u\n", session->Camera()->failedPackets.load());
     session.reset();
     std::printf("stopped and removed\n");
     return NT_SUCCESS(status) ? 0 : 1;

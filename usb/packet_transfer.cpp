@@ -22,6 +22,15 @@ NTSTATUS SubmitPacketUrb(CameraDevice* device, URB* urb) {
     return SendInternalRequest(device->usb.lowerDevice, IOCTL_INTERNAL_USB_SUBMIT_URB, urb, &bound);
 }
 
+// One whole packet on `pipeIndex`, or a failed packet counted.
+bool MoveWholePacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffer) {
+    uint32_t transferred;
+    bool whole = TransferPacket(device, pipeIndex, buffer, &transferred) == STATUS_SUCCESS &&
+                 transferred == kPacketBytes;
+    if (!whole) device->failedPackets.fetch_add(1);
+    return whole;
+}
+
 }  // namespace
 
 NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffer,
@@ -55,17 +64,11 @@ NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffe
 }
 
 bool SendCommand(CameraDevice* device, uint8_t* buffer) {
-    if (!buffer) return false;
-    uint32_t transferred;
-    return TransferPacket(device, kCommandPipe, buffer, &transferred) == STATUS_SUCCESS &&
-           transferred == kPacketBytes;
+    return buffer && MoveWholePacket(device, kCommandPipe, buffer);
 }
 
 bool ReadResponse(CameraDevice* device, uint8_t* buffer) {
-    if (!buffer) return false;
-    uint32_t transferred;
-    return TransferPacket(device, kResponsePipe, buffer, &transferred) == STATUS_SUCCESS &&
-           transferred == kPacketBytes;
+    return buffer && MoveWholePacket(device, kResponsePipe, buffer);
 }
 
 void SendFrameMark(CameraDevice* device, bool end) {

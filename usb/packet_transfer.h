@@ -21,7 +21,8 @@ constexpr uint8_t kFrameEndMark = 0x03;
 // the bytes really moved. Waits at most kPacketTimeoutMs.
 NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffer,
                         uint32_t* transferred);
-// True only when all 64 bytes went out on the command pipe.
+// True only when all 64 bytes went out on the command pipe; a packet that did not counts in
+// `failedPackets`, as does a short or failed answer of ReadResponse.
 bool SendCommand(CameraDevice* device, uint8_t* buffer);
 // True only when 64 bytes came in on the response pipe (a shorter answer stays in `buffer`).
 bool ReadResponse(CameraDevice* device, uint8_t* buffer);

@@ -26,6 +26,7 @@ struct StreamOptions {
     uint32_t frames = 8;         // client frames circulating between the pin and the caller
     bool referenceClock = true;  // false: frames carry time 0 and no picture numbers
     bool rawFrames = false;      // keep the raw camera frame behind each delivered frame
+    bool topDown = false;        // ask for the top row first (a negative height)
 };
 
 // A raw camera frame, 8 bits per pixel: the first pixel at `offset`, lines `stride` apart.

@@ -48,7 +48,12 @@ struct RegistryKey {
 
 std::mutex stateLock;
 std::string settingsRoot;
-std::map<DEVICE_OBJECT*, std::string> instanceIds;
+// Instance folder and, when the device has one of its own, settings root of each bound device.
+struct DeviceBinding {
+    std::string instanceId;
+    std::string root;
+};
+std::map<DEVICE_OBJECT*, DeviceBinding> bindings;
 std::unordered_set<RegistryKey*> openKeys;
 // Per folder, each value as this process last read it, took it in its place, or wrote it: what
 // a save compares against to find this process's own changes.
@@ -211,7 +216,8 @@ std::string RegistrySettingsRoot() {
     return DefaultSettingsRoot();
 }
 
-NTSTATUS RegistryRegisterDevice(DEVICE_OBJECT* physicalDevice, const std::string& instanceId) {
+NTSTATUS RegistryRegisterDevice(DEVICE_OBJECT* physicalDevice, const std::string& instanceId,
+                                const std::string& root) {
     if (!physicalDevice || instanceId.empty() || instanceId.size() > kMaxInstanceIdBytes ||
         instanceId.front() == '.') {
         return STATUS_INVALID_PARAMETER;
@@ -219,14 +225,16 @@ NTSTATUS RegistryRegisterDevice(DEVICE_OBJECT* physicalDevice, const std::string
     for (char c : instanceId) {
         if (c < 0x20 || c > 0x7E || c == '/' || c == '\\') return STATUS_INVALID_PARAMETER;
     }
+    std::error_code error;
+    std::string absolute = root.empty() ? root : std::filesystem::absolute(root, error).string();
     std::lock_guard<std::mutex> guard(stateLock);
-    instanceIds[physicalDevice] = instanceId;
+    bindings[physicalDevice] = {instanceId, error ? root : absolute};
     return STATUS_SUCCESS;
 }
 
 void RegistryUnregisterDevice(DEVICE_OBJECT* physicalDevice) {
     std::lock_guard<std::mutex> guard(stateLock);
-    instanceIds.erase(physicalDevice);
+    bindings.erase(physicalDevice);
 }
 
 void RegistryNoteDefaultValue(HANDLE keyHandle, const char* valueName, uint32_t type,
@@ -249,14 +257,15 @@ NTSTATUS IoOpenDeviceRegistryKey(DEVICE_OBJECT* physicalDevice, uint32_t devInst
     if (!deviceRegKey) return STATUS_INVALID_PARAMETER;
     *deviceRegKey = nullptr;
     if (devInstKeyType != PLUGPLAY_REGKEY_DRIVER) return STATUS_INVALID_PARAMETER;
-    std::string instanceId;
+    DeviceBinding binding;
     {
         std::lock_guard<std::mutex> guard(stateLock);
-        auto found = instanceIds.find(physicalDevice);
-        if (found == instanceIds.end()) return STATUS_INVALID_DEVICE_REQUEST;
-        instanceId = found->second;
+        auto found = bindings.find(physicalDevice);
+        if (found == bindings.end()) return STATUS_INVALID_DEVICE_REQUEST;
+        binding = found->second;
     }
-    std::string root = RegistrySettingsRoot();
+    const std::string& instanceId = binding.instanceId;
+    std::string root = binding.root.empty() ? RegistrySettingsRoot() : binding.root;
     if (root.empty()) return STATUS_OBJECT_NAME_NOT_FOUND;
 
     auto* key = PoolNew<RegistryKey>();

@@ -138,8 +138,11 @@ std::string RegistrySettingsRoot();
 
 // Ties `physicalDevice` to the instance folder `instanceId` below the settings root (replacing an
 // earlier binding). The id is one folder name: not empty, at most 255 bytes, printable ASCII
-// without '/' or '\', not starting with '.'; STATUS_INVALID_PARAMETER otherwise.
-NTSTATUS RegistryRegisterDevice(DEVICE_OBJECT* physicalDevice, const std::string& instanceId);
+// without '/' or '\', not starting with '.'; STATUS_INVALID_PARAMETER otherwise. A `root` other
+// than empty is this device's own settings root (taken relative to the current folder now), so
+// that cameras of one process can keep their settings in different places.
+NTSTATUS RegistryRegisterDevice(DEVICE_OBJECT* physicalDevice, const std::string& instanceId,
+                                const std::string& root = {});
 void RegistryUnregisterDevice(DEVICE_OBJECT* physicalDevice);
 
 // The reader of `key` took this value in place of a missing or unreadable `valueName`: a later

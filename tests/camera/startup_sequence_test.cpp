@@ -182,6 +182,7 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
         size_t logicWrites;
         bool clockRead;  // the answers were whole
         Lines tail;
+        uint32_t failedPackets;
     };
     using sim::SimFaultAction;
     const Case cases[] = {
@@ -189,27 +190,33 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
          {sim::kCommandEndpoint, 2, SimFaultAction::Error},
          1,
          true,
-         Tail(2)},
+         Tail(2),
+         1},
         {"second pulse write fails",
          {sim::kCommandEndpoint, 3, SimFaultAction::Error},
          2,
          true,
-         Tail(2)},
+         Tail(2),
+         1},
         {"a sensor write fails",
          {sim::kCommandEndpoint, 100, SimFaultAction::Error},
          2,
          true,
-         Tail(2)},
+         Tail(2),
+         1},
         {"clock answer short",
          {sim::kResponseEndpoint, 2, SimFaultAction::Short, 8},
          2,
          false,
-         Tail(0)},
+         Tail(0),
+         1},
         {"command pipe stalls for good",
          {sim::kCommandEndpoint, 1, SimFaultAction::Stall},
          1,
          false,
-         Tail(0)},
+         Tail(0),
+         // Every command fails: start-up, pulse, 659 sensor writes, clock read, 4-write tail.
+         1 + 1 + 659 + 1 + 4},
     };
     for (const Case& c : cases) {
         SimDevice& sim = Make(2);
@@ -226,6 +233,7 @@ TEST_F(StartupSequenceTest, FailuresDoNotStopTheSequence) {
         EXPECT_EQ(Lines(wire.end() - static_cast<long>(c.tail.size()), wire.end()), c.tail)
             << c.name;
         EXPECT_EQ(sim.device()->clock, c.clockRead ? 2 : 0) << c.name;
+        EXPECT_EQ(sim.device()->failedPackets.load(), c.failedPackets) << c.name;
     }
 }
 

@@ -17,8 +17,8 @@ using State = RawBufferState;
 class Buffers : public ::testing::Test {
   protected:
     void Set(State first, State second) {
-        context_->bufferState[0] = int32_t(first);
-        context_->bufferState[1] = int32_t(second);
+        context_->bufferState[0] = first;
+        context_->bufferState[1] = second;
     }
     std::unique_ptr<CaptureContext> context_ = [] {
         auto context = std::make_unique<CaptureContext>();
@@ -28,20 +28,23 @@ class Buffers : public ::testing::Test {
     }();
 };
 
-TEST_F(Buffers, TheThreadFillsAFreeBufferElseOverwritesTheFullOneNotInUse) {
+TEST_F(Buffers, TheThreadFillsAFreeBufferElseOverwritesTheFullOneNotInUseAndCountsADrop) {
     struct Case {
         State first, second;
         int chosen;
+        int dropped;
     } cases[] = {
-        {State::Free, State::Free, 0},  {State::Full, State::Free, 1},
-        {State::InUse, State::Free, 1}, {State::Free, State::Full, 0},
-        {State::Full, State::Full, 0},  {State::InUse, State::Full, 1},
-        {State::Full, State::InUse, 0},
+        {State::Free, State::Free, 0, 0},  {State::Full, State::Free, 1, 0},
+        {State::InUse, State::Free, 1, 0}, {State::Free, State::Full, 0, 0},
+        {State::Full, State::Full, 0, 1},  {State::InUse, State::Full, 1, 1},
+        {State::Full, State::InUse, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << int(c.first) << ", " << int(c.second));
         Set(c.first, c.second);
+        context_->framesDropped.store(0);
         EXPECT_EQ(TakeBufferToFill(context_.get()), context_->rawBuffer[c.chosen]);
+        EXPECT_EQ(context_->framesDropped.load(), c.dropped);
         EXPECT_EQ(BufferState(context_.get(), c.chosen), State::Filling);
         EXPECT_EQ(BufferState(context_.get(), 1 - c.chosen), c.chosen ? c.first : c.second);
     }
@@ -172,11 +175,11 @@ TEST_F(CaptureThreadTest, ResumingFreesBothBuffersAndKeepsTheCounters) {
     fake_.Release(2);
     fake_.WaitReadsStarted(3);  // both full; the third read overwrites buffer 0
     StopCaptureThread(context());
-    context()->streamState.store(1);
+    context()->streamState.store(StreamState::Paused);
     EXPECT_EQ(StateOf(0), State::Free);
     EXPECT_EQ(StateOf(1), State::Full);
 
-    context()->streamState.store(2);
+    context()->streamState.store(StreamState::Running);
     StartCaptureThread(context());
     fake_.WaitReadsStarted(4);
     EXPECT_EQ(StateOf(0), State::Filling);

@@ -159,19 +159,25 @@ TEST(FillStreamHeader, TimeFlagsAndFrameInfo) {
         bool frameInfo;
         int64_t pictureNumber;
         uint32_t dataUsed;
+        bool captureRecord;  // the device start made one; it counts the dropped frames
     } cases[] = {
-        {"clock and frame info", true, 128, 41, 5570560, 123456789, 0x110, true, 41, 5570560},
-        {"clock, header of 56 bytes", true, 56, 41, 5570560, 123456789, 0x110, false, 0, 5570560},
-        {"no clock", false, 128, 41, 5570560, 0, 0x4, false, 0, 5570560},
+        {"clock and frame info", true, 128, 41, 5570560, 123456789, 0x110, true, 41, 5570560, true},
+        {"clock, header of 56 bytes", true, 56, 41, 5570560, 123456789, 0x110, false, 0, 5570560,
+         true},
+        {"no clock", false, 128, 41, 5570560, 0, 0x4, false, 0, 5570560, true},
         {"counter read as unsigned", true, 128, -1, 5570560, 123456789, 0x110, true, 0xFFFFFFFF,
-         5570560},
+         5570560, true},
         {"frame smaller than the image", true, 128, 1, 5440 * 1000, 123456789, 0x110, true, 1,
-         5440 * 1000},
+         5440 * 1000, true},
+        {"no capture record", true, 128, 41, 5570560, 123456789, 0x110, true, 41, 5570560, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto device = std::make_unique<CameraDevice>();
         device->frameCounter.store(c.frameCounter);
+        auto context = std::make_unique<CaptureContext>();
+        context->framesDropped.store(7);
+        if (c.captureRecord) device->captureContext = context.get();
         FakeClock clock;
         CapturePin record;
         record.device = device.get();
@@ -197,7 +203,7 @@ TEST(FillStreamHeader, TimeFlagsAndFrameInfo) {
         if (c.frameInfo) {
             EXPECT_EQ(block.frameInfo.ExtendedHeaderSize, 72u);
             EXPECT_EQ(block.frameInfo.PictureNumber, c.pictureNumber);
-            EXPECT_EQ(block.frameInfo.DropCount, 0);
+            EXPECT_EQ(block.frameInfo.DropCount, c.captureRecord ? 7 : 0);
             EXPECT_EQ(block.frameInfo.dwFrameFlags, 0x5A5A5A5Au);
         } else {
             EXPECT_EQ(block.frameInfo.ExtendedHeaderSize, 0x5A5A5A5Au);

@@ -33,9 +33,12 @@ class PinStateTest : public StreamFixture {
   protected:
     Observed Observe(const client::Pin& pin) {
         CaptureContext* c = context();
-        return {device()->formatBusy.load(), device()->imageProcessor.load() != nullptr,
-                c->streamState.load(),       c->rawBuffer[0] && c->rawBuffer[1] && c->outputBuffer,
-                c->captureThread != nullptr, PinRecord(pin)->runState,
+        return {device()->formatBusy.load(),
+                device()->imageProcessor.load() != nullptr,
+                static_cast<int>(c->streamState.load()),
+                c->rawBuffer[0] && c->rawBuffer[1] && c->outputBuffer,
+                c->captureThread != nullptr,
+                static_cast<uint32_t>(PinRecord(pin)->runState),
                 fake_.startCaptures()};
     }
 };
@@ -108,7 +111,7 @@ TEST_F(PinStateTest, RefusedCallsReportTheirStatusAndChangeNothing) {
     EXPECT_EQ(other.SetState(A).code, STATUS_SHARING_VIOLATION);
     EXPECT_EQ(other.State(), S);
     EXPECT_EQ(PinRecord(other)->acquired, 0);
-    EXPECT_EQ(context()->streamState.load(), 2);
+    EXPECT_EQ(context()->streamState.load(), StreamState::Running);
     EXPECT_EQ(device()->frameSink.load(), PinRecord(running));
 
     // Format changes only in stop.
@@ -163,8 +166,8 @@ TEST_F(PinStateTest, AFailedFirstRunLeavesNothingAllocatedAndTheStateAsItWas) {
         EXPECT_EQ(pin.SetState(R).code, STATUS_INSUFFICIENT_RESOURCES);
         pool::Reset();
         EXPECT_EQ(pin.State(), P);
-        EXPECT_EQ(PinRecord(pin)->runState, 0u);
-        EXPECT_EQ(context()->streamState.load(), 0);
+        EXPECT_EQ(PinRecord(pin)->runState, RunState::NoStream);
+        EXPECT_EQ(context()->streamState.load(), StreamState::Stopped);
         EXPECT_EQ(context()->rawBuffer[0], nullptr);
         EXPECT_EQ(context()->rawBuffer[1], nullptr);
         EXPECT_EQ(context()->outputBuffer, nullptr);

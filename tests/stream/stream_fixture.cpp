@@ -2,21 +2,13 @@
 
 #include <cstring>
 
-#include "platform/kernel/pool.h"
-
 namespace bayercam::test {
 
 void StreamFixture::SetUp() {
-    live_ = pool::LiveAllocations();
+    LeakCheckedTest::SetUp();
     sim_ = std::make_unique<testing::SimDevice>();
     sim_->AddAndStart();
     fake_.Attach(device());
-}
-
-void StreamFixture::TearDown() {
-    sim_.reset();
-    pool::Reset();
-    EXPECT_EQ(pool::LiveAllocations(), live_);
 }
 
 void StreamFixture::OpenFilter(client::Filter* filter) {

@@ -12,15 +12,15 @@
 #include "core/capture_context.h"
 #include "fake_camera.h"
 #include "stream/capture_pin.h"
+#include "support/leak_check.h"
 #include "support/sim_device.h"
 
 namespace bayercam::test {
 
-class StreamFixture : public ::testing::Test {
+class StreamFixture : public testing::LeakCheckedTest<> {
   protected:
     void SetUp() override;
-    // Fails the test when an allocation made since SetUp is still live once the device is gone.
-    void TearDown() override;
+    void ReleaseAll() override { sim_.reset(); }
 
     CameraDevice* device() { return sim_->device(); }
     CaptureContext* context() { return device()->captureContext; }
@@ -33,7 +33,6 @@ class StreamFixture : public ::testing::Test {
 
     FakeCamera fake_;
     std::unique_ptr<testing::SimDevice> sim_;
-    int64_t live_ = 0;
 };
 
 CapturePin* PinRecord(const client::Pin& pin);

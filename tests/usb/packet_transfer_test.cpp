@@ -151,6 +151,45 @@ TEST_F(PacketTransferTest, ResponseMustBeWholeButAShortOneStaysInTheBuffer) {
     EXPECT_EQ(transferred, 32u);
 }
 
+TEST_F(PacketTransferTest, EveryPacketThatDoesNotGoThroughWholeIsCounted) {
+    struct Case {
+        const char* name;
+        std::function<void(SimDevice&)> prepare;
+        bool (*exchange)(CameraDevice* device, uint8_t* buffer);
+        uint32_t failed;
+    };
+    const std::vector<uint8_t> half(32, 0x22);
+    const Case cases[] = {
+        {"whole command", nullptr, &SendCommand, 0},
+        {"command stalled",
+         [](SimDevice& s) {
+             s.camera.AddFault({sim::kCommandEndpoint, 1, sim::SimFaultAction::Stall});
+         },
+         &SendCommand, 1},
+        {"command refused by the USB stack",
+         [](SimDevice& s) {
+             s.bus.InjectFault({BusRequestKind::BulkOrInterrupt, 1, STATUS_DEVICE_NOT_CONNECTED,
+                                USBD_STATUS_DEVICE_GONE});
+         },
+         &SendCommand, 1},
+        {"command on a stopped device", [](SimDevice& s) { s.Stop(); }, &SendCommand, 1},
+        {"short answer", [&half](SimDevice& s) { s.camera.QueueResponse(half.data(), 32); },
+         &ReadResponse, 1},
+    };
+    for (const Case& c : cases) {
+        SimDevice& sim = Started();
+        const uint32_t before = sim.device()->failedPackets.load();
+        if (c.prepare) c.prepare(sim);
+        uint8_t packet[64] = {0x25, 1, 2};
+        EXPECT_EQ(c.exchange(sim.device(), packet), c.failed == 0) << c.name;
+        EXPECT_EQ(sim.device()->failedPackets.load() - before, c.failed) << c.name;
+        // No buffer is no packet: refused before anything is sent, and not counted.
+        EXPECT_FALSE(c.exchange(sim.device(), nullptr)) << c.name;
+        EXPECT_EQ(sim.device()->failedPackets.load() - before, c.failed) << c.name;
+        sim_.reset();
+    }
+}
+
 TEST_F(PacketTransferTest, DirectionComesFromTheEndpointAddress) {
     sim::SimCameraOptions options;
     options.interfaces[0].endpoints[1].address = 0x02;  // an OUT endpoint at the response index

@@ -1,0 +1,42 @@
+// Automatic exposure and gain above the driver: from each delivered frame's luminance, steer
+// Exposure and then GlobalGain through the property interface toward a mid-grey image.
+#pragma once
+
+#include <cstdint>
+
+#include "bayercam/bayercam.h"
+#include "bayercam/client.h"
+
+namespace bayercam::library {
+
+// The mean luminance (0..255) of a BGRA frame, from every 8th pixel of every 8th row.
+double MeanLuminance(const bayercam_frame& frame);
+
+class AutoExposure {
+  public:
+    // The mean luminance the loop steers toward, and how far from it counts as there.
+    static constexpr double kTarget = 118.0;
+    static constexpr double kTolerance = 0.08;  // of the target
+
+    void Enable(bool on) { enabled_ = on; }
+    bool Enabled() const { return enabled_; }
+    // A new stream: nothing is known about its frames yet.
+    void Restart() { settledFrom_ = 0; }
+    // Looks at a delivered frame. `framesRead` is the stream's count of raw frames read so far
+    // (the frame numbers' counter): a change shows from frame framesRead + 2 on, since the frame
+    // being read may have begun before it, and until then nothing more is changed.
+    void Observe(const bayercam_frame& frame, const client::Filter& filter, uint64_t framesRead);
+
+  private:
+    struct Limits {
+        int32_t minExposure = 0, maxExposure = 0, minGain = 0, maxGain = 0;
+    };
+    bool ReadLimits(const client::Filter& filter);
+
+    bool enabled_ = false;
+    bool limitsKnown_ = false;
+    Limits limits_;
+    uint64_t settledFrom_ = 0;  // the first frame number that shows the last change
+};
+
+}  // namespace bayercam::library
