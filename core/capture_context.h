@@ -10,6 +10,7 @@ namespace bayercam {
 
 struct CameraDevice;
 struct ImageProcessor;
+class WorkerPool;
 
 // Frames are read only while the stream runs.
 enum class StreamState : int32_t {
@@ -41,6 +42,7 @@ struct CaptureContext {
     // thread before they were converted, or converted with no client frame queued.
     std::atomic<int32_t> framesDropped;
     CameraDevice* device;
+    WorkerPool* conversionWorkers;  // from the stream's start to its tear-down; may be null
 
     // Guards every test and change of bufferState.
     KSPIN_LOCK bufferStateLock;

@@ -123,18 +123,24 @@ struct FrameCopies {
     return static_cast<int32_t>(std::clamp<int64_t>((positive >> 6) - (negative >> 6), 0, 255));
 }
 
-uint8_t* OutputRow(const ImageProcessor* processor, uint32_t y) {
-    return processor->outputCursor + size_t{y} * processor->frameWidth * 4;
+// Destination of pixel x in the row that starts at `row`.
+uint8_t* OutputPixel(uint8_t* row, const KernelRows& rows, uint32_t x) {
+    return row + size_t{rows.image.mirror ? rows.image.width - 1 - x : x} * 4;
+}
+
+uint8_t* OutputRow(const KernelRows& rows, uint32_t y) {
+    return rows.image.rowZero + static_cast<ptrdiff_t>(y) * rows.image.pitch;
 }
 
 }  // namespace
 
-void ConvertColorKernel(ImageProcessor* processor, BayerPhase phase) {
+void ConvertColorRows(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
     const FrameCopies frame(processor);
-    for (uint32_t y = 0; y < processor->frameHeight; ++y) {
-        uint8_t* out = OutputRow(processor, y);
-        for (uint32_t x = 0; x < processor->frameWidth; ++x, out += 4) {
+    for (uint32_t y = rows.first; y < rows.end; ++y) {
+        uint8_t* row = OutputRow(rows, y);
+        for (uint32_t x = 0; x < rows.image.width; ++x) {
             const Rgb in = ApplyGains(Reconstruct(processor, phase, x, y), frame);
+            uint8_t* out = OutputPixel(row, rows, x);
             out[0] = static_cast<uint8_t>(MatrixOutput(in, frame, 2));
             out[1] = static_cast<uint8_t>(MatrixOutput(in, frame, 1));
             out[2] = static_cast<uint8_t>(MatrixOutput(in, frame, 0));
@@ -143,38 +149,39 @@ void ConvertColorKernel(ImageProcessor* processor, BayerPhase phase) {
     }
 }
 
-void ConvertLumaKernel(ImageProcessor* processor, BayerPhase phase) {
+void ConvertLumaRows(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
     const FrameCopies frame(processor);
-    for (uint32_t y = 0; y < processor->frameHeight; ++y) {
-        uint8_t* out = OutputRow(processor, y);
-        for (uint32_t x = 0; x < processor->frameWidth; ++x, out += 4) {
+    for (uint32_t y = rows.first; y < rows.end; ++y) {
+        uint8_t* row = OutputRow(rows, y);
+        for (uint32_t x = 0; x < rows.image.width; ++x) {
             const Rgb in = ApplyGains(Reconstruct(processor, phase, x, y), frame);
             // Each product is divided by 256 on its own, so the sum is at most 253.
             const int32_t luma = ((in.channel[0] * 77) >> 8) + ((in.channel[1] * 150) >> 8) +
                                  ((in.channel[2] * 29) >> 8);
+            uint8_t* out = OutputPixel(row, rows, x);
             out[0] = out[1] = out[2] = static_cast<uint8_t>(luma);
             out[3] = 0xFF;
         }
     }
 }
 
-void ComputeWhiteBalance(ImageProcessor* processor, BayerPhase phase) {
+ChannelSums BalanceSums(const ImageProcessor* processor, BayerPhase phase, uint32_t first,
+                        uint32_t end) {
     uint64_t sums[3] = {0, 0, 0};
-    for (uint32_t y = 0; y < processor->frameHeight; ++y) {
+    for (uint32_t y = first; y < end; ++y) {
         for (uint32_t x = 0; x < processor->frameWidth; ++x) {
             const Rgb colour = Reconstruct(processor, phase, x, y);
             for (int c = 0; c < 3; ++c) sums[c] += static_cast<uint32_t>(colour.channel[c]);
         }
     }
-    WhiteBalanceGains(sums[0], sums[1], sums[2], &processor->frameRedGain,
-                      &processor->frameGreenGain, &processor->frameBlueGain);
+    return {sums[0], sums[1], sums[2]};
 }
 
 }  // namespace bayercam::scalar
 
 namespace bayercam {
 
-const BayerKernelSet kScalarKernels = {scalar::ConvertColorKernel, scalar::ConvertLumaKernel,
-                                       scalar::ComputeWhiteBalance};
+const BayerKernelSet kScalarKernels = {scalar::ConvertColorRows, scalar::ConvertLumaRows,
+                                       scalar::BalanceSums};
 
 }  // namespace bayercam

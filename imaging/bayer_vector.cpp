@@ -25,6 +25,12 @@
 #define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
 #endif
 
+// The newer 512-bit target too, not only the first one: both are chosen where the processor
+// has them.
+#ifndef HWY_WANT_AVX3_DL
+#define HWY_WANT_AVX3_DL
+#endif
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/bayer_vector.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
@@ -78,14 +84,15 @@ namespace HWY_NAMESPACE {
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
 
 // No vector unit: the plain kernels.
-void ColorKernel(ImageProcessor* processor, BayerPhase phase) {
-    scalar::ConvertColorKernel(processor, phase);
+void ColorKernel(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
+    kScalarKernels.convertColorRows(processor, phase, rows);
 }
-void LumaKernel(ImageProcessor* processor, BayerPhase phase) {
-    scalar::ConvertLumaKernel(processor, phase);
+void LumaKernel(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
+    kScalarKernels.convertLumaRows(processor, phase, rows);
 }
-void WhiteBalanceKernel(ImageProcessor* processor, BayerPhase phase) {
-    scalar::ComputeWhiteBalance(processor, phase);
+ChannelSums BalanceKernel(const ImageProcessor* processor, BayerPhase phase, uint32_t first,
+                          uint32_t end) {
+    return kScalarKernels.balanceSums(processor, phase, first, end);
 }
 void ExpandBytes(const uint8_t* source, uint8_t* destination, size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -492,10 +499,11 @@ struct WideMatrix {
     }
 };
 
-// Writes the pixels of a block in column order as blue, green, red, 0xFF: `count` of them, all
-// unless the block is the last, partial one of a row, which goes through a scratch block so that
-// nothing past the row is written.
-HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out, size_t count) {
+// Writes the pixels of a block as blue, green, red, 0xFF: `count` of them, all unless the block
+// is the last, partial one of a row, which goes through a scratch block so that nothing past the
+// row is written. In column order at `out`, or mirrored: the last pixel at `out`.
+HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out, size_t count,
+                            bool mirror) {
     const DU16 du;
     const DU32 du32;
     auto zip = [&](const Planes& c, VU32& low, VU32& high) {
@@ -521,7 +529,14 @@ HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out,
         q[3] = hn::ConcatUpperUpper(du32, p[3], p[2]);
     }
     const size_t lanes = hn::Lanes(du32);
-    if (count == 8 * lanes) {
+    size_t skipped = 0;  // scratch pixels before the first one stored
+    if (mirror) {
+        const VU32 p[4] = {q[0], q[1], q[2], q[3]};
+        BAYERCAM_UNROLL
+        for (int i = 0; i < 4; ++i) q[i] = hn::Reverse(du32, p[3 - i]);
+        skipped = 4 * lanes - count;
+    }
+    if (count == 4 * lanes) {
         BAYERCAM_UNROLL
         for (int i = 0; i < 4; ++i) {
             hn::StoreU(q[i], du32, reinterpret_cast<uint32_t*>(out) + i * lanes);
@@ -531,15 +546,15 @@ HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out,
     HWY_ALIGN uint32_t scratch[kMaxBlockPixels];
     BAYERCAM_UNROLL
     for (int i = 0; i < 4; ++i) hn::Store(q[i], du32, scratch + i * lanes);
-    std::memcpy(out, scratch, count * 4);
+    std::memcpy(out, scratch + skipped, count * 4);
 }
 
-// Runs `handler(block, x0, count)` over the blocks of output row y.
+// Runs `handler(block, x0, count)` over the blocks of the first `width` pixels of row y.
 template <bool kChromaEven, bool kRedRow, class Handler>
-HWY_INLINE void ForEachBlock(const ImageProcessor* processor, uint32_t y, Handler& handler) {
+HWY_INLINE void ForEachBlock(const ImageProcessor* processor, uint32_t y, uint32_t width,
+                             Handler& handler) {
     const ptrdiff_t pitch = processor->rowPitch;
     const uint8_t* mid = processor->pixelOrigin + static_cast<ptrdiff_t>(y) * pitch;
-    const uint32_t width = processor->frameWidth;
     const size_t blockPixels = 2 * hn::Lanes(D16());
     size_t x = 0;
     for (; x + blockPixels <= width; x += blockPixels) {
@@ -566,84 +581,90 @@ HWY_INLINE void ForEachBlock(const ImageProcessor* processor, uint32_t y, Handle
     handler(Reconstruct<kChromaEven, kRedRow>(rows), x, width - x);
 }
 
-// Visits every row with the reconstruction of its row type (red or blue sites, chroma sites in
-// even or odd columns): the only per-row decision.
+// Visits rows first .. end - 1 with the reconstruction of their row type (red or blue sites,
+// chroma sites in even or odd columns): the only per-row decision.
 template <class Handler>
-void ForEachRow(const ImageProcessor* processor, BayerPhase phase, Handler& handler) {
+void ForEachRow(const ImageProcessor* processor, BayerPhase phase, uint32_t first, uint32_t end,
+                uint32_t width, Handler& handler) {
     const PhaseLayout layout = LayoutOf(phase);
-    for (uint32_t y = 0; y < processor->frameHeight; ++y) {
+    for (uint32_t y = first; y < end; ++y) {
         const bool odd = (y & 1) != 0;
         const bool redRow = layout.evenRowRed != odd;
         const bool chromaEven = layout.evenRowChromaEven != odd;
         handler.StartRow(y);
         if (chromaEven) {
-            redRow ? ForEachBlock<true, true>(processor, y, handler)
-                   : ForEachBlock<true, false>(processor, y, handler);
+            redRow ? ForEachBlock<true, true>(processor, y, width, handler)
+                   : ForEachBlock<true, false>(processor, y, width, handler);
         } else {
-            redRow ? ForEachBlock<false, true>(processor, y, handler)
-                   : ForEachBlock<false, false>(processor, y, handler);
+            redRow ? ForEachBlock<false, true>(processor, y, width, handler)
+                   : ForEachBlock<false, false>(processor, y, width, handler);
         }
         handler.EndRow();
     }
 }
 
-// Output row y starts y * width pixels after outputCursor.
-uint8_t* OutputRow(const ImageProcessor* processor, uint32_t y) {
-    return processor->outputCursor + size_t{y} * processor->frameWidth * 4;
-}
+// Where the blocks of a row go.
+struct RowOutput {
+    const KernelRows& rows;
+    uint8_t* row = nullptr;
+
+    void StartRow(uint32_t y) {
+        row = rows.image.rowZero + static_cast<ptrdiff_t>(y) * rows.image.pitch;
+    }
+    void EndRow() {}
+    HWY_INLINE void Store(const Planes& even, const Planes& odd, size_t x, size_t count) const {
+        const size_t column = rows.image.mirror ? rows.image.width - x - count : x;
+        StorePixels(even, odd, row + column * 4, count, rows.image.mirror);
+    }
+};
 
 template <class Matrix, bool kUnityGains>
-struct ColorRows {
-    const ImageProcessor* processor;
+struct ColorRows : RowOutput {
     Gains gains;
     Matrix matrix;
-    uint8_t* out = nullptr;
 
-    ColorRows(const ImageProcessor* p, const MatrixSplit& split)
-        : processor(p), gains(p), matrix(split) {}
+    ColorRows(const ImageProcessor* p, const KernelRows& r, const MatrixSplit& split)
+        : RowOutput{r}, gains(p), matrix(split) {}
 
-    void StartRow(uint32_t y) { out = OutputRow(processor, y); }
-    void EndRow() {}
     HWY_INLINE void operator()(const Block& block, size_t x, size_t count) {
-        StorePixels(matrix.Apply(gains.template Apply<kUnityGains>(block.even)),
-                    matrix.Apply(gains.template Apply<kUnityGains>(block.odd)), out + x * 4, count);
+        Store(matrix.Apply(gains.template Apply<kUnityGains>(block.even)),
+              matrix.Apply(gains.template Apply<kUnityGains>(block.odd)), x, count);
     }
 };
 
 template <class Matrix>
-void RunColor(ImageProcessor* processor, BayerPhase phase, const MatrixSplit& split) {
+void RunColor(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows,
+              const MatrixSplit& split) {
     if (Gains::Unity(processor)) {
-        ColorRows<Matrix, true> rows(processor, split);
-        ForEachRow(processor, phase, rows);
+        ColorRows<Matrix, true> handler(processor, rows, split);
+        ForEachRow(processor, phase, rows.first, rows.end, rows.image.width, handler);
     } else {
-        ColorRows<Matrix, false> rows(processor, split);
-        ForEachRow(processor, phase, rows);
+        ColorRows<Matrix, false> handler(processor, rows, split);
+        ForEachRow(processor, phase, rows.first, rows.end, rows.image.width, handler);
     }
 }
 
-void ColorKernel(ImageProcessor* processor, BayerPhase phase) {
+void ColorKernel(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
     const MatrixSplit split = SplitFrameMatrix(processor);
     switch (ChooseMatrixForm(split)) {
         case MatrixForm::kDiagonal16:
-            return RunColor<DiagonalMatrix>(processor, phase, split);
+            return RunColor<DiagonalMatrix>(processor, phase, rows, split);
         case MatrixForm::kShort16:
-            return RunColor<ShortMatrix>(processor, phase, split);
+            return RunColor<ShortMatrix>(processor, phase, rows, split);
         case MatrixForm::kPairs:
-            return RunColor<PairsMatrix>(processor, phase, split);
+            return RunColor<PairsMatrix>(processor, phase, rows, split);
         case MatrixForm::kWide:
-            return RunColor<WideMatrix>(processor, phase, split);
+            return RunColor<WideMatrix>(processor, phase, rows, split);
         case MatrixForm::kExact:
             break;
     }
-    scalar::ConvertColorKernel(processor, phase);
+    kScalarKernels.convertColorRows(processor, phase, rows);
 }
 
-struct LumaRows {
-    const ImageProcessor* processor;
+struct LumaRows : RowOutput {
     Gains gains;
-    uint8_t* out = nullptr;
 
-    explicit LumaRows(const ImageProcessor* p) : processor(p), gains(p) {}
+    LumaRows(const ImageProcessor* p, const KernelRows& r) : RowOutput{r}, gains(p) {}
 
     // Each product is at most 255 x 150 and is divided by 256 on its own.
     HWY_INLINE Planes Luma(const Planes& planes) const {
@@ -658,16 +679,14 @@ struct LumaRows {
         return {y, y, y};
     }
 
-    void StartRow(uint32_t y) { out = OutputRow(processor, y); }
-    void EndRow() {}
     HWY_INLINE void operator()(const Block& block, size_t x, size_t count) {
-        StorePixels(Luma(block.even), Luma(block.odd), out + x * 4, count);
+        Store(Luma(block.even), Luma(block.odd), x, count);
     }
 };
 
-void LumaKernel(ImageProcessor* processor, BayerPhase phase) {
-    LumaRows rows(processor);
-    ForEachRow(processor, phase, rows);
+void LumaKernel(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
+    LumaRows handler(processor, rows);
+    ForEachRow(processor, phase, rows.first, rows.end, rows.image.width, handler);
 }
 
 struct BalanceRows {
@@ -718,11 +737,11 @@ struct BalanceRows {
     }
 };
 
-void WhiteBalanceKernel(ImageProcessor* processor, BayerPhase phase) {
+ChannelSums BalanceKernel(const ImageProcessor* processor, BayerPhase phase, uint32_t first,
+                          uint32_t end) {
     BalanceRows rows;
-    ForEachRow(processor, phase, rows);
-    WhiteBalanceGains(rows.totals[0], rows.totals[1], rows.totals[2], &processor->frameRedGain,
-                      &processor->frameGreenGain, &processor->frameBlueGain);
+    ForEachRow(processor, phase, first, end, processor->frameWidth, rows);
+    return {rows.totals[0], rows.totals[1], rows.totals[2]};
 }
 
 void ExpandBytes(const uint8_t* source, uint8_t* destination, size_t count) {
@@ -751,23 +770,47 @@ namespace bayercam {
 
 HWY_EXPORT(ColorKernel);
 HWY_EXPORT(LumaKernel);
-HWY_EXPORT(WhiteBalanceKernel);
+HWY_EXPORT(BalanceKernel);
 HWY_EXPORT(ExpandBytes);
 
+namespace {
+
+void ConvertColorRows(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
+    HWY_DYNAMIC_DISPATCH(ColorKernel)(processor, phase, rows);
+}
+void ConvertLumaRows(const ImageProcessor* processor, BayerPhase phase, const KernelRows& rows) {
+    HWY_DYNAMIC_DISPATCH(LumaKernel)(processor, phase, rows);
+}
+ChannelSums BalanceSums(const ImageProcessor* processor, BayerPhase phase, uint32_t first,
+                        uint32_t end) {
+    return HWY_DYNAMIC_DISPATCH(BalanceKernel)(processor, phase, first, end);
+}
+
+}  // namespace
+
+const BayerKernelSet kVectorKernels = {ConvertColorRows, ConvertLumaRows, BalanceSums};
+
 void ConvertColorKernel(ImageProcessor* processor, BayerPhase phase) {
-    HWY_DYNAMIC_DISPATCH(ColorKernel)(processor, phase);
+    kVectorKernels.convertColor(processor, phase);
 }
 void ConvertLumaKernel(ImageProcessor* processor, BayerPhase phase) {
-    HWY_DYNAMIC_DISPATCH(LumaKernel)(processor, phase);
+    kVectorKernels.convertLuma(processor, phase);
 }
 void ComputeWhiteBalance(ImageProcessor* processor, BayerPhase phase) {
-    HWY_DYNAMIC_DISPATCH(WhiteBalanceKernel)(processor, phase);
+    kVectorKernels.computeWhiteBalance(processor, phase);
 }
 void ExpandBytesToBgra(const uint8_t* source, uint8_t* destination, size_t count) {
     HWY_DYNAMIC_DISPATCH(ExpandBytes)(source, destination, count);
 }
 
-const BayerKernelSet kVectorKernels = {ConvertColorKernel, ConvertLumaKernel, ComputeWhiteBalance};
+int64_t VectorKernelTargets() {
+    return HWY_TARGETS;
+}
+
+const char* VectorKernelTarget() {
+    // The dispatch settles on the best target at the first call; ask it the same way.
+    return hwy::TargetName(hwy::SupportedAndGeneratedTargets()[0]);
+}
 
 }  // namespace bayercam
 #endif  // HWY_ONCE

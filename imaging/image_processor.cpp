@@ -41,6 +41,7 @@ ImageProcessor* CreateImageProcessor(CameraDevice* device) {
     processor->workBytes = 0;
     processor->outputBuffer = nullptr;
     processor->workBuffer = nullptr;
+    processor->workers = nullptr;
     processor->pipelineMode = 0;
     // The defaults are the neutral settings, so a matrix is rebuilt below only for a setting
     // that differs from its default.

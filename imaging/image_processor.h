@@ -11,6 +11,7 @@
 namespace bayercam {
 
 struct CameraDevice;
+class WorkerPool;
 enum class Control : size_t;
 
 // A 4 x 4 matrix, row-major. A pixel is the row vector (R, G, B, 1): output channel k is
@@ -37,6 +38,7 @@ struct ImageProcessor {
     uint32_t workBytes;
     uint8_t* outputBuffer;  // owned by the capture record, only referenced here
     uint8_t* workBuffer;    // padded 8-bit copy of the region of interest, owned here
+    WorkerPool* workers;    // converts a frame in stripes; borrowed, null: on the caller alone
 
     // Settings changed by property requests while the conversion reads them.
     std::atomic<int32_t> pipelineMode;
@@ -105,12 +107,30 @@ void SetFrameSize(ImageProcessor* processor, uint32_t width, uint32_t height);
 // workBuffer stays null and conversions do nothing.
 void AllocateWorkBuffer(ImageProcessor* processor);
 
+// Where a converted image goes instead of outputBuffer: row y at rowZero + y * pitch (negative:
+// bottom-up), its left `width` pixels, mirrored (pixel x at column width - 1 - x) when asked.
+// It must hold every row of the frame: `height` is checked against it.
+struct ImageDestination {
+    uint8_t* rowZero;
+    ptrdiff_t pitch;
+    uint32_t width;
+    uint32_t height;
+    bool mirror;
+};
+
 // Frame conversion of `width` x `height` raw pixels starting at raw + offset, rows `step` bytes
 // apart, into outputBuffer. Both do nothing when outputBuffer, raw or workBuffer is null.
 void ConvertColorFrame(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
                        uint32_t step);
 void ConvertGrayFrame(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
                       uint32_t step);
+// As ConvertColorFrame and ConvertGrayFrame, into `destination`. False, with nothing written,
+// when the conversion cannot run or the destination does not fit the frame (its width above the
+// frame's, its height not the frame's).
+bool ConvertColorFrameInto(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
+                           uint32_t step, const ImageDestination& destination);
+bool ConvertGrayFrameInto(ImageProcessor* processor, const uint8_t* raw, uint32_t offset,
+                          uint32_t step, const ImageDestination& destination);
 // Copies the raw frame into the work buffer and fills its border; part of ConvertColorFrame.
 void PadRawFrame(ImageProcessor* processor, const uint8_t* raw, uint32_t offset, uint32_t step);
 

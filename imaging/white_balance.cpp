@@ -4,6 +4,7 @@
 
 #include "imaging/bayer_kernels.h"
 #include "imaging/fp_strict.h"
+#include "imaging/image_processor.h"
 
 namespace bayercam {
 namespace {
@@ -37,6 +38,15 @@ void WhiteBalanceGains(uint64_t sumRed, uint64_t sumGreen, uint64_t sumBlue, int
     if (sumBlue != 0) {
         *blueGain = TruncateGain(((s / static_cast<double>(sumBlue)) / kChannels) * kUnityGain / e);
     }
+}
+
+void SetFrameGainsFromSums(ImageProcessor* processor, const ChannelSums& sums) {
+    WhiteBalanceGains(sums.red, sums.green, sums.blue, &processor->frameRedGain,
+                      &processor->frameGreenGain, &processor->frameBlueGain);
+}
+
+void BayerKernelSet::computeWhiteBalance(ImageProcessor* processor, BayerPhase phase) const {
+    SetFrameGainsFromSums(processor, balanceSums(processor, phase, 0, processor->frameHeight));
 }
 
 }  // namespace bayercam

@@ -4,6 +4,7 @@
 #include "core/capture_context.h"
 #include "imaging/image_processor.h"
 #include "platform/kernel/pool.h"
+#include "platform/kernel/worker_pool.h"
 
 namespace bayercam {
 namespace {
@@ -72,6 +73,9 @@ NTSTATUS StartStream(CameraDevice* device) {
     SetFrameSize(processor, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
     AllocateWorkBuffer(processor);
     processor->outputBuffer = context->outputBuffer;
+    // Without the pool (no memory for it) frames are converted on the pin's thread alone.
+    context->conversionWorkers = PoolNew<WorkerPool>(ConversionWorkerCount());
+    processor->workers = context->conversionWorkers;
     context->streamState.store(StreamState::Running);
     StartCaptureThread(context);
     return STATUS_SUCCESS;
@@ -83,11 +87,14 @@ void TearDownStream(CameraDevice* device) {
     StopCaptureThread(context);
     context->streamState.store(StreamState::Stopped);
     if (ImageProcessor* processor = context->imageProcessor) {
+        processor->workers = nullptr;
         processor->outputBuffer = nullptr;
         ExFreePool(processor->workBuffer);
         processor->workBuffer = nullptr;
     }
     FreeStreamBuffers(context);
+    PoolDelete(context->conversionWorkers);
+    context->conversionWorkers = nullptr;
 }
 
 }  // namespace bayercam

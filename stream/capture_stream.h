@@ -12,6 +12,7 @@ namespace bayercam {
 
 struct CameraDevice;
 struct ImageProcessor;
+struct ImageDestination;
 struct KSSTREAM_HEADER;
 
 // One raw frame as the camera left it: the first pixel at `offset`, lines `stride` bytes apart.
@@ -47,9 +48,18 @@ void CaptureLoop(void* context);
 // One frame read into `buffer`; true when a whole frame arrived.
 bool FillRawBuffer(CaptureContext* context, uint8_t* buffer);
 
-// Converts the next full raw buffer into the capture record's output buffer; false when the
-// stream is stopping or no full buffer is waiting. `tap`, if given, sees the raw frame.
-bool ConvertRawFrame(CaptureContext* context, const RawFrameTap* tap = nullptr);
+// A client image the conversion may write straight into, saving the copy from the output
+// buffer; `written` tells whether it did.
+struct DirectImage {
+    const ImageDestination* destination;
+    bool written;
+};
+
+// Converts the next full raw buffer into the capture record's output buffer, or into `direct`
+// when given and able to take it; false when the stream is stopping or no full buffer is
+// waiting. `tap`, if given, sees the raw frame.
+bool ConvertRawFrame(CaptureContext* context, const RawFrameTap* tap = nullptr,
+                     DirectImage* direct = nullptr);
 
 // The choose-and-mark and mark-done steps of the two raw buffers.
 uint8_t* TakeBufferToFill(CaptureContext* context);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "imaging/image_processor.h"
+
 namespace bayercam {
 
 struct FrameCopy {
@@ -23,5 +25,11 @@ uint32_t FramePitch(uint32_t outputPitch, int32_t outputWidth);
 // returns the rows copied.
 int32_t CopyImageToFrame(const FrameCopy& copy, const uint8_t* source, uint8_t* frame,
                          uint32_t frameBytes);
+
+// The client frame as a destination the conversion can write straight into, placed so that it
+// ends up with the bytes CopyImageToFrame would give it. False when the frame cannot take every
+// source row; the copy is then the way.
+bool FrameAsDestination(const FrameCopy& copy, uint8_t* frame, uint32_t frameBytes,
+                        ImageDestination* destination);
 
 }  // namespace bayercam

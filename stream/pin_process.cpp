@@ -11,8 +11,7 @@ namespace {
 
 constexpr uint32_t kHeaderWithFrameInfo = sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO);  // 128
 
-void CopyImage(const CapturePin* capturePin, const CaptureContext* context,
-               KSSTREAM_POINTER* pointer) {
+FrameCopy ClientFrameCopy(const CapturePin* capturePin) {
     CameraDevice* device = capturePin->device;
     FrameCopy copy{};
     copy.sourceWidth = device->roiW.load();
@@ -25,9 +24,7 @@ void CopyImage(const CapturePin* capturePin, const CaptureContext* context,
     // image over relative to that.
     const bool topDown = capturePin->videoInfo.bmiHeader.biHeight < 0;
     copy.flipV = (ReadFlipV(device) != 0) != topDown;
-    KSSTREAM_HEADER* header = pointer->StreamHeader;
-    CopyImageToFrame(copy, context->outputBuffer, static_cast<uint8_t*>(header->Data),
-                     header->FrameExtent);
+    return copy;
 }
 
 }  // namespace
@@ -66,13 +63,29 @@ NTSTATUS PinProcess(KSPIN* pin) {
         KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     RawFrameTap tap = capturePin->rawTap;
     tap.frame = pointer ? pointer->StreamHeader : nullptr;
+    // With a client frame waiting, the conversion writes straight into it when it can.
+    FrameCopy copy{};
+    ImageDestination clientImage{};
+    DirectImage direct{nullptr, false};
+    KSSTREAM_HEADER* header = pointer ? pointer->StreamHeader : nullptr;
+    if (header) {
+        copy = ClientFrameCopy(capturePin);
+        if (FrameAsDestination(copy, static_cast<uint8_t*>(header->Data), header->FrameExtent,
+                               &clientImage)) {
+            direct.destination = &clientImage;
+        }
+    }
     // Without a client frame the raw frame is still converted, and lost: a dropped frame.
-    bool converted = ConvertRawFrame(context, pointer && tap.deliver ? &tap : nullptr);
+    bool converted = ConvertRawFrame(context, pointer && tap.deliver ? &tap : nullptr,
+                                     direct.destination ? &direct : nullptr);
     if (converted && !pointer) context->framesDropped.fetch_add(1);
     if (pointer) {
         if (converted) {
-            FillStreamHeader(capturePin, pointer->StreamHeader);
-            CopyImage(capturePin, context, pointer);
+            FillStreamHeader(capturePin, header);
+            if (!direct.written) {
+                CopyImageToFrame(copy, context->outputBuffer, static_cast<uint8_t*>(header->Data),
+                                 header->FrameExtent);
+            }
         }
         KsStreamPointerUnlock(pointer, true);
     }

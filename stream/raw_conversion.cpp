@@ -5,7 +5,7 @@
 
 namespace bayercam {
 
-bool ConvertRawFrame(CaptureContext* context, const RawFrameTap* tap) {
+bool ConvertRawFrame(CaptureContext* context, const RawFrameTap* tap, DirectImage* direct) {
     if (context->running.load() == 0) return false;
     context->processing.exchange(1);
     // Tested again after `processing` is set: a stop that cleared `running` in between has
@@ -21,7 +21,14 @@ bool ConvertRawFrame(CaptureContext* context, const RawFrameTap* tap) {
     device->ops->GetRawStride(device, &stride);
     uint32_t start =
         RoiStart(offset, stride, device->ops->GetRoiX(device), device->ops->GetRoiY(device));
-    ConvertRegion(context->imageProcessor, raw, start, static_cast<uint32_t>(stride));
+    ImageProcessor* processor = context->imageProcessor;
+    if (direct) {
+        direct->written = ConvertRegionInto(processor, raw, start, static_cast<uint32_t>(stride),
+                                            *direct->destination);
+    }
+    if (!direct || !direct->written) {
+        ConvertRegion(processor, raw, start, static_cast<uint32_t>(stride));
+    }
     if (tap && tap->deliver) {
         uint32_t bytes = 0;
         device->ops->GetRawFrameSize(device, &bytes);

@@ -19,4 +19,12 @@ void ConvertRegion(ImageProcessor* processor, const uint8_t* raw, uint32_t start
     }
 }
 
+bool ConvertRegionInto(ImageProcessor* processor, const uint8_t* raw, uint32_t start,
+                       uint32_t stride, const ImageDestination& destination) {
+    if (processor->colorEnable.load() == 1) {
+        return ConvertColorFrameInto(processor, raw, start, stride, destination);
+    }
+    return ConvertGrayFrameInto(processor, raw, start, stride, destination);
+}
+
 }  // namespace bayercam

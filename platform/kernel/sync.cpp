@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/kernel/pool.h"
+#include "platform/kernel/thread_cpu.h"
 
 namespace bayercam {
 
@@ -96,9 +97,12 @@ NTSTATUS PsCreateSystemThread(PKTHREAD* out, PKSTART_ROUTINE routine, void* cont
     KeInitializeEvent(&thread->finished);
     try {
         thread->thread = std::thread([thread, routine, context] {
-            try {
-                routine(context);
-            } catch (const TerminateThread&) {
+            {
+                DriverThreadCpu accounted;
+                try {
+                    routine(context);
+                } catch (const TerminateThread&) {
+                }
             }
             KeSetEvent(&thread->finished);
             Release(thread);

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/kernel/thread_cpu.h"
 #include "platform/ks/ks_filter_impl.h"
 
 namespace bayercam {
@@ -12,6 +13,7 @@ bool FramesRequired(const KSPIN_IMPL* impl) {
 }
 
 void RunWorker(KSPIN* pin) {
+    DriverThreadCpu accounted;
     KSPIN_IMPL* impl = pin->Impl;
     std::unique_lock<std::mutex> lock(impl->lock);
     for (;;) {

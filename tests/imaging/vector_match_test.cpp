@@ -121,6 +121,19 @@ TEST(VectorMatchTest, RunsOnAtLeastOneVectorInstructionSet) {
     EXPECT_FALSE(VectorTargets().empty());
 }
 
+// Sanitizer builds leave the 512-bit targets out on purpose; every other build carries them and
+// the dispatch must pick one where the processor has it.
+TEST(VectorMatchTest, DispatchPicksAvx512WhereThereIsOne) {
+#if HWY_ARCH_X86 && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_NE(VectorKernelTargets() & HWY_AVX3, 0);
+    EXPECT_NE(VectorKernelTargets() & HWY_AVX3_DL, 0);
+    if ((hwy::SupportedTargets() & HWY_AVX3) == 0) GTEST_SKIP() << "no AVX-512 here";
+    EXPECT_EQ(std::string(VectorKernelTarget()).rfind("AVX3", 0), 0u) << VectorKernelTarget();
+#else
+    GTEST_SKIP() << "not an x86 build with every target";
+#endif
+}
+
 TEST(VectorMatchTest, EverySizeAndPhase) {
     std::mt19937 random(2024);
     int rotation = 0;
