@@ -3,6 +3,7 @@
 #include "camera/camera_geometry.h"
 #include "imaging/image_processor.h"
 #include "platform/kernel/pool.h"
+#include "stream/capture_descriptors.h"
 #include "stream/video_data_range.h"
 #include "stream_fixture.h"
 
