@@ -100,7 +100,9 @@ TEST_F(BayercamSrcTest, DeliversTheLibrarysFramesThenEndsTheStream) {
         GstBuffer* buffer = gst_harness_pull(h_);
         ASSERT_NE(buffer, nullptr);
         EXPECT_EQ(Bytes(buffer), expected[i]) << "frame " << i;
-        EXPECT_EQ(GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT), i == 0) << i;
+        // A loaded machine may drop frames at the stream: a gap is marked, nothing else is.
+        bool gap = i == 0 || GST_BUFFER_OFFSET(buffer) != previous + 1;
+        EXPECT_EQ(GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT), gap) << i;
         EXPECT_EQ(GST_BUFFER_OFFSET_END(buffer), GST_BUFFER_OFFSET(buffer) + 1);
         if (i > 0) {
             EXPECT_GT(GST_BUFFER_OFFSET(buffer), previous);
