@@ -1,34 +1,14 @@
 #include "tools/device_session.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 
+#include "library/simulated_backend.h"
 #include "platform/libusb/usb_device_list.h"
 #include "platform/registry/registry.h"
-#include "simcam/image_stream.h"
-#include "simcam/sim_camera.h"
 #include "tools/command_outcome.h"
 
 namespace bayercam::tool {
 namespace {
-
-// Every session sees the same chart, so runs can be compared.
-constexpr uint64_t kSimSceneSeed = 1;
-// Well below the store's limit for a folder name; serial numbers are far shorter.
-constexpr size_t kMaxInstanceId = 128;
-
-// `prefix` + `text` as one portable folder name: anything but letters, digits, '-', '_' and '.'
-// becomes '_'. The prefix keeps it from starting with '.' and from meeting kSimInstanceId.
-std::string FolderName(const char* prefix, const std::string& text) {
-    std::string name = prefix + text;
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
-            c = '_';
-    }
-    name.resize(std::min(name.size(), kMaxInstanceId));
-    return name;
-}
 
 bool RealCameraNamed(const GlobalOptions& global) {
     return !global.usbDevice.empty() || !global.usbPath.empty();
@@ -50,35 +30,17 @@ bool ParseSelector(const GlobalOptions& global, UsbDeviceSelector* selector, std
 
 }  // namespace
 
-std::string SettingsInstanceId(const UsbDeviceInfo& device) {
-    if (!device.serial.empty()) return FolderName("serial-", device.serial);
-    return FolderName("path-", device.busPath);
-}
-
 bool FindSettingsInstance(const GlobalOptions& global, std::string* instance, std::string* error) {
     if (!RealCameraNamed(global)) {
         *instance = kSimInstanceId;
         return true;
     }
-    UsbDeviceSelector selector;
-    if (!ParseSelector(global, &selector, error)) return false;
-    for (const UsbDeviceInfo& device : ListUsbCameras().devices) {
-        if (MatchesUsbDevice(selector, device)) {
-            *instance = SettingsInstanceId(device);
-            return true;
-        }
-    }
-    // A serial number names the folder by itself; ids or a socket need the camera to be there.
-    if (!selector.serial.empty()) {
-        UsbDeviceInfo named;
-        named.serial = selector.serial;
-        *instance = SettingsInstanceId(named);
-        return true;
-    }
-    *error =
-        "the camera is not attached, so its settings cannot be found: attach it or name it by "
-        "serial number (--usb VID:PID:SERIAL)";
-    return false;
+    if (!OneCameraChosen(global, error)) return false;
+    library::CameraChoice choice;
+    choice.kind = library::CameraChoice::Kind::Usb;
+    choice.usbDevice = global.usbDevice;
+    choice.usbPath = global.usbPath;
+    return library::FindSettingsInstance(choice, instance, error);
 }
 
 void UseSettingsDir(const GlobalOptions& global) {
@@ -87,14 +49,11 @@ void UseSettingsDir(const GlobalOptions& global) {
 
 std::unique_ptr<UsbBackend> DeviceSession::OpenSimulated(const GlobalOptions& global,
                                                          std::string* error) {
-    std::unique_ptr<sim::Scene> scene = sim::MakeScene(global.simScene, kSimSceneSeed, error);
-    if (!scene) return nullptr;
     sim::SimCameraOptions options;
     if (global.simClock) options.clockSelection = static_cast<uint8_t>(*global.simClock);
-    auto simulated = std::make_unique<sim::SimCamera>(std::move(options));
-    imageStream_ =
-        std::make_unique<sim::SimImageStream>(*simulated, std::move(scene), global.simFps);
-    simulated_ = simulated.get();
+    auto simulated =
+        library::SimulatedBackend::Make(global.simScene, global.simFps, std::move(options), error);
+    if (simulated) simulated_ = &simulated->Camera();
     return simulated;
 }
 
@@ -125,8 +84,6 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
             return nullptr;
         }
     }
-    // Nothing fails between here and the hand-over to the camera: the simulated camera's image
-    // side must not outlive it.
     std::unique_ptr<UsbBackend> backend =
         global.sim ? session->OpenSimulated(global, error) : session->OpenUsb(global, error);
     if (!backend) return nullptr;
@@ -156,11 +113,10 @@ std::unique_ptr<DeviceSession> DeviceSession::Open(const GlobalOptions& global,
 }
 
 DeviceSession::~DeviceSession() {
-    // The image side hangs on the simulated camera: it goes once the device is gone, before the
-    // camera does.
-    if (camera_) camera_->Remove();
-    if (camera_) RegistryUnregisterDevice(camera_->Bus().PhysicalDevice());
-    imageStream_.reset();
+    if (camera_) {
+        camera_->Remove();
+        RegistryUnregisterDevice(camera_->Bus().PhysicalDevice());
+    }
     camera_.reset();
     if (trace_ && !trace_->Close())
         ReportLateFailure("the USB trace could not be written completely");

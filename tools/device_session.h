@@ -7,6 +7,7 @@
 
 #include "bayercam/camera.h"
 #include "core/camera_device.h"
+#include "library/camera_session.h"
 #include "platform/ks/ks.h"
 #include "platform/libusb/usb_device_selection.h"
 #include "platform/usb_stack/usb_bus.h"
@@ -15,17 +16,13 @@
 
 namespace bayercam::sim {
 class SimCamera;
-class SimImageStream;
 }  // namespace bayercam::sim
 
 namespace bayercam::tool {
 
-// The instance folder of the simulated camera's settings below the settings root.
-inline constexpr const char* kSimInstanceId = "sim";
-
-// The instance folder of a real camera's settings: from its serial number when it has one, so the
-// settings follow the camera from socket to socket, else from its bus path. One folder name.
-std::string SettingsInstanceId(const UsbDeviceInfo& device);
+// One rule for the settings folders, so the tool and every application share a camera's settings.
+using library::kSimInstanceId;
+using library::SettingsInstanceId;
 
 // The instance folder of the camera the global options choose, without taking the camera:
 // kSimInstanceId when no real camera is named. False with `*error` set when the options are
@@ -59,8 +56,6 @@ class DeviceSession {
     const std::string& SettingsInstance() const { return instance_; }
     // The simulated camera, or null for real hardware.
     sim::SimCamera* Simulated() { return simulated_; }
-    // The simulated camera's image side, or null for real hardware.
-    sim::SimImageStream* SimulatedImages() { return imageStream_.get(); }
 
   private:
     DeviceSession() = default;
@@ -72,8 +67,7 @@ class DeviceSession {
     UsbDeviceInfo usbDevice_;
     std::string instance_;
     sim::SimCamera* simulated_ = nullptr;
-    std::unique_ptr<client::Camera> camera_;
-    std::unique_ptr<sim::SimImageStream> imageStream_;  // attached to `simulated_`
+    std::unique_ptr<client::Camera> camera_;  // owns the USB device, images and all
 };
 
 }  // namespace bayercam::tool
