@@ -11,8 +11,8 @@
 #include <optional>
 #include <thread>
 
+#include "api/library/auto_exposure.h"
 #include "bayercam/video_stream.h"
-#include "library/auto_exposure.h"
 #include "platform/kernel/thread_cpu.h"
 #include "tools/command_outcome.h"
 #include "tools/control_properties.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "library/simulated_backend.h"
+#include "api/library/simulated_backend.h"
 #include "platform/libusb/usb_device_list.h"
 #include "platform/registry/registry.h"
 #include "tools/command_outcome.h"

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "api/library/camera_session.h"
 #include "bayercam/camera.h"
 #include "core/camera_device.h"
-#include "library/camera_session.h"
 #include "platform/ks/ks.h"
 #include "platform/libusb/usb_device_selection.h"
 #include "platform/usb_stack/usb_bus.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "api/library/selector.h"
 #include "fuzz/fuzz_target.h"
-#include "library/selector.h"
 #include "platform/libusb/usb_device_selection.h"
 
 namespace {

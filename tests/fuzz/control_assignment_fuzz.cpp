@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "api/library/named_controls.h"
 #include "fuzz/fuzz_target.h"
-#include "library/named_controls.h"
 #include "tools/control_properties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

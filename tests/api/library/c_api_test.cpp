@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
+#include "api/library/library_fixture.h"
+#include "api/library/selector.h"
 #include "bayercam/bayercam.h"
-#include "library/library_fixture.h"
-#include "library/selector.h"
 
 namespace bayercam::test {
 namespace {

@@ -6,9 +6,9 @@
 #include <new>
 #include <string>
 
+#include "api/library/application_camera.h"
 #include "bayercam/bayercam.h"
 #include "bayercam/bayercam_raw.h"
-#include "library/application_camera.h"
 #include "platform/libusb/usb_device_list.h"
 
 struct bayercam_camera {

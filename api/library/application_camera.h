@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "api/library/auto_exposure.h"
+#include "api/library/camera_session.h"
 #include "bayercam/bayercam.h"
 #include "bayercam/client.h"
 #include "bayercam/video_stream.h"
-#include "library/auto_exposure.h"
-#include "library/camera_session.h"
 #include "props/control_property_set.h"
 
 namespace bayercam::library {

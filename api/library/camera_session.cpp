@@ -1,10 +1,10 @@
-#include "library/camera_session.h"
+#include "api/library/camera_session.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "library/simulated_backend.h"
+#include "api/library/simulated_backend.h"
 #include "platform/libusb/usb_device_list.h"
 #include "platform/registry/registry.h"
 #include "platform/usb_stack/usb_bus.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "api/library/application_camera.h"
+#include "api/library/library_fixture.h"
 #include "imaging/bayer_kernels.h"
 #include "imaging/image_processor.h"
-#include "library/application_camera.h"
-#include "library/library_fixture.h"
 #include "simcam/scene.h"
 #include "stream/frame_copy.h"
 #include "stream/region_conversion.h"

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <vector>
 
-#include "library/application_camera.h"
-#include "library/auto_exposure.h"
-#include "library/library_fixture.h"
+#include "api/library/application_camera.h"
+#include "api/library/auto_exposure.h"
+#include "api/library/library_fixture.h"
 
 namespace bayercam::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "library/simulated_backend.h"
+#include "api/library/simulated_backend.h"
 
 namespace bayercam::library {
 namespace {

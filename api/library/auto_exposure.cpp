@@ -1,9 +1,9 @@
-#include "library/auto_exposure.h"
+#include "api/library/auto_exposure.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "library/named_controls.h"
+#include "api/library/named_controls.h"
 
 namespace bayercam::library {
 namespace {

@@ -1,4 +1,4 @@
-#include "library/selector.h"
+#include "api/library/selector.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,11 +1,11 @@
-#include "library/application_camera.h"
+#include "api/library/application_camera.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "library/error_codes.h"
-#include "library/named_controls.h"
-#include "library/selector.h"
+#include "api/library/error_codes.h"
+#include "api/library/named_controls.h"
+#include "api/library/selector.h"
 
 namespace bayercam::library {
 namespace {

@@ -1,4 +1,4 @@
-#include "library/error_codes.h"
+#include "api/library/error_codes.h"
 
 #include <cerrno>
 

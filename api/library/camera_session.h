@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "api/library/selector.h"
 #include "bayercam/camera.h"
 #include "core/camera_device.h"
-#include "library/selector.h"
 #include "platform/libusb/usb_device_selection.h"
 #include "platform/usb_stack/usbmon_pcap.h"
 

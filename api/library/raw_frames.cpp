@@ -2,8 +2,8 @@
 // (bayercam_raw.h).
 #include <cerrno>
 
+#include "api/library/application_camera.h"
 #include "core/camera_device.h"
-#include "library/application_camera.h"
 
 namespace bayercam::library {
 

@@ -1,4 +1,4 @@
-#include "library/named_controls.h"
+#include "api/library/named_controls.h"
 
 #include <algorithm>
 #include <cctype>
