@@ -86,9 +86,10 @@ BAYERCAM_API int bayercam_describe_control(bayercam_camera* cam, uint32_t index,
 BAYERCAM_API int bayercam_set_region(bayercam_camera* cam, int32_t x, int32_t y, int32_t w,
                                      int32_t h);
 
-/* -EBUSY when the camera streams already. */
+/* -EBUSY when the camera streams already, -ENODEV when it has left the bus. */
 BAYERCAM_API int bayercam_start(bayercam_camera* cam);
-/* Waits at most `timeout_ms` for the next frame (-ETIMEDOUT; -EACCES when not streaming). The
+/* Waits at most `timeout_ms` for the next frame (-ETIMEDOUT; -EACCES when not streaming; -ENODEV
+ * within 50 ms of the camera leaving the bus, and from then on, whatever `timeout_ms`). The
  * frame stays valid until it is released; release every frame before the next bayercam_stop or
  * bayercam_close. Frames of one camera come from one thread at a time. */
 BAYERCAM_API int bayercam_next_frame(bayercam_camera* cam, uint32_t timeout_ms,
