@@ -63,9 +63,9 @@ class BayercamSrcTest : public ::testing::Test {
         gst_element_set_state(h_->element, state);
         return gst_element_get_state(h_->element, nullptr, nullptr, 10 * GST_SECOND);
     }
-    // The error the element posted, empty when none.
-    std::string PostedError() {
-        GstMessage* message = gst_bus_pop_filtered(bus_, GST_MESSAGE_ERROR);
+    // The error the element posted, waiting at most `wait` for it; empty when none.
+    std::string PostedError(GstClockTime wait = 0) {
+        GstMessage* message = gst_bus_timed_pop_filtered(bus_, wait, GST_MESSAGE_ERROR);
         if (!message) return {};
         GError* error = nullptr;
         gst_message_parse_error(message, &error, nullptr);
@@ -268,6 +268,22 @@ TEST_F(BayercamSrcTest, RefusalsNameTheCamera) {
         EXPECT_EQ(ChangeState(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
         EXPECT_NE(PostedError().find(c.message), std::string::npos);
         ASSERT_EQ(ChangeState(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    }
+}
+
+// Unplugged while playing, the camera is named in an error and the pipeline stops; again after a
+// restart, so that nothing of the first camera is left behind.
+TEST_F(BayercamSrcTest, UnplugWhilePlayingPostsAnErrorNamingTheCamera) {
+    WatchBus();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(ChangeState(GST_STATE_PLAYING), GST_STATE_CHANGE_SUCCESS);
+        ASSERT_FALSE(PullBytes(h_).empty());
+        ASSERT_TRUE(UnplugSimulatedCamera(BAYERCAM_SRC(h_->element)));
+        EXPECT_EQ(PostedError(60 * GST_SECOND), "Camera " + scene_ + " was unplugged.");
+        ASSERT_EQ(ChangeState(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+        EXPECT_FALSE(UnplugSimulatedCamera(BAYERCAM_SRC(h_->element)));
+        DropQueuedBuffers();
     }
 }
 
