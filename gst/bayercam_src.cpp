@@ -45,7 +45,7 @@ enum {
     PROP_FIRST_CONTROL,
 };
 
-// The writable controls, fixed when the class is made.
+// The readable controls, fixed when the class is made.
 const std::vector<ControlParam>& Controls() {
     static const std::vector<ControlParam> controls = DescribeControls();
     return controls;

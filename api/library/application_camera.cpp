@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 #include "api/library/error_codes.h"
 #include "api/library/named_controls.h"
@@ -95,17 +96,23 @@ int ApplicationCamera::ControlRange(const char* name, int32_t* minimum, int32_t*
                                     int32_t* byDefault) {
     const ControlProperty* control;
     if (int code = FindControl(name, &control)) return code;
-    std::optional<ControlRangeIds> ids = RangeIdsOf(*control);
-    if (!ids) return Fail(-ENOTSUP, std::string(control->name) + " has no range");
-    int32_t values[3];
-    const uint32_t idOf[3] = {ids->minimum, ids->maximum, ids->byDefault};
-    for (int i = 0; i < 3; ++i) {
-        client::Status status = ReadControl(filter_, kControlProperties[idOf[i]], &values[i]);
-        if (!status.ok()) return Fail(status);
+    ControlRangeValues range{};
+    if (std::optional<ControlRangeIds> ids = RangeIdsOf(*control)) {
+        const std::pair<uint32_t, int32_t*> reports[] = {{ids->minimum, &range.minimum},
+                                                         {ids->maximum, &range.maximum},
+                                                         {ids->byDefault, &range.byDefault}};
+        for (const auto& [id, value] : reports) {
+            client::Status status = ReadControl(filter_, kControlProperties[id], value);
+            if (!status.ok()) return Fail(status);
+        }
+    } else if (std::optional<ControlRangeValues> fixed = FixedRangeOf(*control)) {
+        range = *fixed;
+    } else {
+        return Fail(-ENOTSUP, std::string(control->name) + " has no range");
     }
-    if (minimum) *minimum = values[0];
-    if (maximum) *maximum = values[1];
-    if (byDefault) *byDefault = values[2];
+    if (minimum) *minimum = range.minimum;
+    if (maximum) *maximum = range.maximum;
+    if (byDefault) *byDefault = range.byDefault;
     return 0;
 }
 

@@ -284,6 +284,8 @@ TEST_F(BayercamSrcTest, UnplugWhilePlayingPostsAnErrorNamingTheCamera) {
         ASSERT_EQ(ChangeState(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
         EXPECT_FALSE(UnplugSimulatedCamera(BAYERCAM_SRC(h_->element)));
         DropQueuedBuffers();
+        // The stopped streaming thread's own report of the failure follows ours.
+        while (GstMessage* more = gst_bus_pop(bus_)) gst_message_unref(more);
     }
 }
 
