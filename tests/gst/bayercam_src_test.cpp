@@ -151,6 +151,34 @@ TEST_F(BayercamSrcTest, StampsAtTheAnnouncedRate) {
     gst_caps_unref(caps);
 }
 
+// A consumer that falls behind makes the stream drop frames: each gap is marked and counted.
+TEST_F(BayercamSrcTest, DroppedCountsTheGaps) {
+    constexpr int kBuffers = 12;
+    Set("camera", "sim:fps=30");
+    Set("num-buffers", kBuffers);
+    gst_harness_set_blocking_push_mode(h_);
+    gst_harness_play(h_);
+    guint64 previous = 0, gaps = 0;
+    for (int i = 0; i < kBuffers; ++i) {
+        // Long enough for the camera to fill every frame the stream holds, twice over.
+        if (i >= 2 && i < 6) g_usleep(250 * 1000);
+        GstBuffer* buffer = gst_harness_pull(h_);
+        ASSERT_NE(buffer, nullptr) << i;
+        if (i > 0) {
+            EXPECT_EQ(GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT),
+                      GST_BUFFER_OFFSET(buffer) != previous + 1)
+                << i;
+            gaps += GST_BUFFER_OFFSET(buffer) - previous - 1;
+        }
+        previous = GST_BUFFER_OFFSET(buffer);
+        gst_buffer_unref(buffer);
+    }
+    guint64 dropped = 0;
+    g_object_get(h_->element, "dropped", &dropped, nullptr);
+    EXPECT_EQ(dropped, gaps);
+    if (gaps == 0) GTEST_SKIP() << "the camera was too slow on this machine to fall behind";
+}
+
 // Four BGRx bytes per pixel, rows of kWidth.
 bool IsMirrorOf(const std::string& image, const std::string& of) {
     if (image.size() != of.size() || image.empty()) return false;

@@ -57,6 +57,14 @@ TEST_F(GstToolsTest, InspectShowsTheProperties) {
     EXPECT_EQ(run.output.find("Range: -2147483648 - 2147483647"), std::string::npos) << run.output;
 }
 
+TEST_F(GstToolsTest, DeviceMonitorListsTheSimulatedCameraWhenAskedFor) {
+    ToolRun run = Shell("BAYERCAM_SIM=1 gst-device-monitor-1.0 Video/Source");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    for (const char* text : {"class : Video/Source", "bayercam.selector = sim",
+                             "gst-launch-1.0 bayercamsrc camera=sim"})
+        EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
+}
+
 TEST_F(GstToolsTest, FileSinkWritesTheLibrarysFrames) {
     ScratchDir dir, settings;
     std::string scene = PatternScene(dir);
