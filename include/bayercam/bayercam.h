@@ -70,7 +70,10 @@ BAYERCAM_API int bayercam_control_range(bayercam_camera* cam, const char* name, 
                                         int32_t* max, int32_t* def);
 
 /* Every control, one index after another from 0 until -ENOENT: its name (static storage), what
- * can be done with it and, with BAYERCAM_CONTROL_RANGE, its minimum, maximum and default. */
+ * can be done with it and, with BAYERCAM_CONTROL_RANGE, its minimum, maximum and default. The
+ * driver clamps a value outside the range, except for three: a Timeout below it is ignored and
+ * one above it holds until the camera closes but is not loaded again, a Clock outside it selects
+ * 0, and a RegisterShadow outside it selects no register (it reads 0). */
 #define BAYERCAM_CONTROL_READ 1u
 #define BAYERCAM_CONTROL_WRITE 2u
 #define BAYERCAM_CONTROL_RANGE 4u
