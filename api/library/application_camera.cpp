@@ -162,7 +162,8 @@ int ApplicationCamera::SetRegion(int32_t x, int32_t y, int32_t width, int32_t he
 int ApplicationCamera::Start() {
     std::lock_guard<std::mutex> guard(streamLock_);
     if (stream_) return Fail(-EBUSY, "the camera streams already");
-    if (!session_->Connected()) return Fail(-ENODEV, "the camera left the bus (unplugged?)");
+    if (gone_ || !session_->Connected())
+        return Fail(-ENODEV, "the camera left the bus (unplugged?)");
     auto stream = std::make_unique<client::VideoStream>();
     client::Status status =
         stream->Open(filter_, {.frames = kStreamFrames, .rawFrames = rawFrames_, .topDown = true});
@@ -217,15 +218,15 @@ int ApplicationCamera::WaitFrame(uint32_t timeoutMs, client::Frame** delivered) 
     // Frames that came before it left are still delivered.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const bool gone = !session_->Connected();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        const int64_t slice = gone ? 0 : std::clamp<int64_t>(left.count(), 0, kUnplugCheckMs);
+        const int64_t slice = gone_ ? 0 : std::clamp<int64_t>(left.count(), 0, kUnplugCheckMs);
         client::Status status = stream_->Next(uint32_t(slice), delivered);
         if (status.ok()) return 0;
         if (status.code != STATUS_TIMEOUT) return Fail(status);
-        if (gone || !session_->Connected())
-            return Fail(-ENODEV, "the camera left the bus (unplugged?)");
+        // A camera that left does not come back to this session.
+        if (!gone_ && !session_->Connected()) gone_ = true;
+        if (gone_) return Fail(-ENODEV, "the camera left the bus (unplugged?)");
         if (left.count() <= slice) return Fail(-ETIMEDOUT, "no frame came in time");
     }
 }

@@ -82,6 +82,7 @@ class ApplicationCamera {
     uint64_t lastSequence_ = 0;
     AutoExposure autoExposure_;
     bool rawFrames_ = false;  // the next stream keeps each frame's raw frame
+    bool gone_ = false;       // the camera left the bus
 
     std::mutex errorLock_;
     std::string lastError_;

@@ -49,17 +49,5 @@ TEST(ControlParamsTest, PropertiesCarryTheControlsRangeAndDefault) {
     }
 }
 
-// No property of the camera's offers every integer: each has the range of its control.
-TEST(ControlParamsTest, NoCameraPropertyTakesAnyInteger) {
-    guint count = 0;
-    GParamSpec** specs = g_object_class_list_properties(SourceClass(), &count);
-    for (guint i = 0; i < count; ++i) {
-        if (specs[i]->owner_type != BAYERCAM_TYPE_SRC || !G_IS_PARAM_SPEC_INT(specs[i])) continue;
-        GParamSpecInt* range = G_PARAM_SPEC_INT(specs[i]);
-        EXPECT_FALSE(range->minimum == G_MININT && range->maximum == G_MAXINT) << specs[i]->name;
-    }
-    g_free(specs);
-}
-
 }  // namespace
 }  // namespace bayercam::gst::test
