@@ -23,7 +23,14 @@ class ApplicationCamera {
     // 0 and `*camera` set, or an error code with `*error` set.
     static int Open(const char* selector, const char* settingsDir,
                     std::unique_ptr<ApplicationCamera>* camera, std::string* error);
-    // Stops the stream, closes the filter (which saves the settings), then the session.
+    // The same for a choice already made, with the session's options.
+    static int Open(const CameraChoice& choice, const SessionOptions& options,
+                    std::unique_ptr<ApplicationCamera>* camera, std::string* error);
+    // Stops the stream, closes the filter (which saves the settings), then the session. False
+    // with `*error` set when the session's close failed (CameraSession::Close). Nothing but the
+    // destructor may follow.
+    bool Close(std::string* error);
+    // Closes as Close does, unless Close was called, and keeps any failure to itself.
     ~ApplicationCamera();
     ApplicationCamera(const ApplicationCamera&) = delete;
     ApplicationCamera& operator=(const ApplicationCamera&) = delete;
@@ -43,6 +50,7 @@ class ApplicationCamera {
     int FrameRaw(const bayercam_frame* frame, const uint8_t** data, uint32_t* width,
                  uint32_t* height, int32_t* stride);
     int GetRegion(int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+    int SimulatedUnplug();
     // The last failure's message, copied for the calling thread.
     const char* LastError();
 
@@ -61,6 +69,8 @@ class ApplicationCamera {
     int Fail(const client::Status& status);
     int FindControl(const char* name, const ControlProperty** control);
     int StopLocked();
+    // The next delivered frame of the running stream. Caller holds streamLock_.
+    int WaitFrame(uint32_t timeoutMs, client::Frame** delivered);
     void Describe(const client::Frame& delivered, bayercam_frame* frame);
 
     std::unique_ptr<CameraSession> session_;
@@ -72,6 +82,7 @@ class ApplicationCamera {
     uint64_t lastSequence_ = 0;
     AutoExposure autoExposure_;
     bool rawFrames_ = false;  // the next stream keeps each frame's raw frame
+    bool gone_ = false;       // the camera left the bus
 
     std::mutex errorLock_;
     std::string lastError_;

@@ -17,7 +17,7 @@ struct bayercam_camera {
 
 namespace {
 
-// The last failed open or list of this thread.
+// The last failed open, list or close of this thread.
 thread_local std::string openError;
 
 int OpenFailed(int code, std::string message) {
@@ -46,6 +46,9 @@ int bayercam_open(const char* selector, const char* settings_dir, bayercam_camer
 }
 
 void bayercam_close(bayercam_camera* cam) {
+    if (!cam) return;
+    std::string error;
+    if (!cam->camera->Close(&error)) openError = std::move(error);
     delete cam;
 }
 
@@ -131,6 +134,10 @@ int bayercam_frame_raw(bayercam_camera* cam, const bayercam_frame* frame, const 
 
 int bayercam_get_region(bayercam_camera* cam, int32_t* x, int32_t* y, int32_t* w, int32_t* h) {
     return cam ? cam->camera->GetRegion(x, y, w, h) : -EINVAL;
+}
+
+int bayercam_sim_unplug(bayercam_camera* cam) {
+    return cam ? cam->camera->SimulatedUnplug() : -EINVAL;
 }
 
 int bayercam_set_auto_exposure(bayercam_camera* cam, int on) {
