@@ -42,15 +42,24 @@ struct ScratchFolder {
     }
 };
 
-void Consume(bayercam_camera* camera, std::chrono::steady_clock::time_point end,
+using Clock = std::chrono::steady_clock;
+
+Clock::duration Seconds(double seconds) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// Takes frames until `end`, counting those from `counted` on.
+void Consume(bayercam_camera* camera, Clock::time_point counted, Clock::time_point end,
              StreamTally* tally) {
-    while (std::chrono::steady_clock::now() < end) {
+    StreamTally settling;
+    while (Clock::now() < end) {
+        StreamTally* into = Clock::now() < counted ? &settling : tally;
         bayercam_frame* frame = nullptr;
         if (bayercam_next_frame(camera, kFrameWaitMs, &frame) != 0) {
-            tally->AddTimeout();
+            into->AddTimeout();
             continue;
         }
-        tally->Add(frame->sequence, frame->dropped);
+        into->Add(frame->sequence, frame->dropped);
         bayercam_release_frame(camera, frame);
     }
 }
@@ -102,18 +111,16 @@ RoundResult RunCameraRound(const RoundSettings& settings) {
         }
     }
     result.streams.resize(cameras.size());
-    const double cpuStart = ProcessCpuSeconds();
-    const auto start = std::chrono::steady_clock::now();
-    const auto end = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                 std::chrono::duration<double>(settings.seconds));
-    {
-        std::vector<std::jthread> consumers;
-        for (size_t i = 0; i < cameras.size(); ++i) {
-            consumers.emplace_back(Consume, cameras[i].get(), end, &result.streams[i]);
-        }
+    const Clock::time_point counted = Clock::now() + Seconds(settings.settleSeconds);
+    const Clock::time_point end = counted + Seconds(settings.seconds);
+    std::vector<std::jthread> consumers;
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        consumers.emplace_back(Consume, cameras[i].get(), counted, end, &result.streams[i]);
     }
-    result.wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::this_thread::sleep_until(counted);
+    const double cpuStart = ProcessCpuSeconds();
+    consumers.clear();  // joins them
+    result.wallSeconds = std::chrono::duration<double>(Clock::now() - counted).count();
     result.cpuSeconds = ProcessCpuSeconds() - cpuStart;
     return result;
 }

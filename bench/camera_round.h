@@ -12,8 +12,9 @@ namespace bayercam::bench {
 
 struct RoundSettings {
     uint32_t cameras;
-    double fps;      // the simulated cameras' frame rate
-    double seconds;  // how long all of them stream together
+    double fps;            // the simulated cameras' frame rate
+    double settleSeconds;  // streamed but not counted, once the last camera has started
+    double seconds;        // how long all of them stream together, counted
 };
 
 struct RoundResult {

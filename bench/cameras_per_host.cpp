@@ -21,12 +21,15 @@ int main(int argc, char** argv) {
     CLI::App app{"Runs K simulated cameras at once, K = 1, 2, ..., until a stream drops a frame."};
     uint32_t from = 1;
     uint32_t most = 32;
-    RoundSettings settings{0, 30, 10};
+    RoundSettings settings{0, 30, 1, 10};
     app.add_option("--from", from, "First K")->check(CLI::Range(1u, 256u));
     app.add_option("--most", most, "Last K tried")->check(CLI::Range(1u, 256u));
     app.add_option("--fps", settings.fps, "Frame rate of each camera")
         ->check(CLI::Range(1.0, 1000.0));
-    app.add_option("--seconds", settings.seconds, "How long each round streams")
+    app.add_option("--settle", settings.settleSeconds,
+                   "Seconds each round streams before counting, once all cameras have started")
+        ->check(CLI::Range(0.0, 60.0));
+    app.add_option("--seconds", settings.seconds, "How long each round streams, counted")
         ->check(CLI::Range(0.5, 3600.0));
     CLI11_PARSE(app, argc, argv);
 
