@@ -38,13 +38,14 @@ bench: build
 
 # Each fuzz target runs FUZZ_SECONDS under clang's libFuzzer with ASan and UBSan; new inputs go to
 # build-fuzz/corpus, crashes to tests/fuzz/crashes/<target>/ (replayed by ctest once committed).
-# FUZZ_PARALLEL targets run at a time, at FUZZ_NICE; FUZZ_TARGETS picks some (see scripts/fuzz).
+# FUZZ_PARALLEL targets run at a time, at FUZZ_NICE; FUZZ_TARGETS picks some, FUZZ_RUNS stops each
+# after that many inputs (see scripts/fuzz).
 # fuzz-merge adds the inputs that found new coverage to tests/fuzz/corpus; fuzz-coverage replays
 # the corpora through a clang coverage build and reports the driver's line coverage.
 FUZZ_SECONDS ?= 60
 FUZZ_PARALLEL ?= 1
 FUZZ_NICE ?= 0
-export FUZZ_SECONDS FUZZ_PARALLEL FUZZ_NICE FUZZ_TARGETS JOBS
+export FUZZ_SECONDS FUZZ_PARALLEL FUZZ_NICE FUZZ_TARGETS FUZZ_RUNS JOBS
 fuzz: deps
 	@bash scripts/fuzz run
 fuzz-merge: deps

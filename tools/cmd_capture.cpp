@@ -16,6 +16,7 @@
 #include "platform/kernel/thread_cpu.h"
 #include "tools/command_outcome.h"
 #include "tools/control_properties.h"
+#include "tools/control_session.h"
 #include "tools/earlier_frames.h"
 #include "tools/frame_writer.h"
 #include "tools/stop_signals.h"

@@ -21,9 +21,9 @@
 #include "settings/settings_store.h"
 #include "stream/frame_copy.h"
 #include "stream/region_conversion.h"
+#include "tools/camera_choice.h"
 #include "tools/command.h"
 #include "tools/control_properties.h"
-#include "tools/device_session.h"
 #include "tools/png_writer.h"
 #include "tools/whole_file.h"
 
@@ -81,10 +81,9 @@ bool ParseOverride(const std::string& text, Override* out, std::string* error) {
 bool LoadStartingSettings(const GlobalOptions& global, CameraDevice* device, std::string* error) {
     std::string instanceId;
     if (!FindSettingsInstance(global, &instanceId, error)) return false;
-    UseSettingsDir(global);
     DEVICE_OBJECT instance{};
     SettingArray values = DefaultSettings();
-    if (NT_SUCCESS(RegistryRegisterDevice(&instance, instanceId))) {
+    if (NT_SUCCESS(RegistryRegisterDevice(&instance, instanceId, global.settingsDir))) {
         ReadSavedSettings(&instance, &values);
         RegistryUnregisterDevice(&instance);
     }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tools/control_properties.h"
+#include "tools/control_session.h"
 
 namespace bayercam::tool {
 namespace {

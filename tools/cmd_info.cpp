@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/usb_stack/usb_bus.h"
 #include "platform/usb_stack/usb_descriptors.h"
+#include "tools/camera_choice.h"
+#include "tools/command_outcome.h"
 #include "tools/control_properties.h"
-#include "tools/device_session.h"
 
 namespace bayercam::tool {
 namespace {
@@ -76,7 +78,10 @@ void PrintConfiguration(const UsbTarget& usb) {
 
 int RunInfo(const GlobalOptions& global) {
     std::string error;
-    std::unique_ptr<DeviceSession> session = DeviceSession::Open(global, &error);
+    library::CameraChoice choice;
+    std::unique_ptr<library::CameraSession> session;
+    if (ChooseCamera(global, &choice, &error))
+        session = library::CameraSession::Open(choice, SessionOptionsOf(global), &error);
     if (!session) {
         std::fprintf(stderr, "bayercam: %s\n", error.c_str());
         return 1;
@@ -97,7 +102,7 @@ int RunInfo(const GlobalOptions& global) {
     std::printf("RegionOfInterest=%s\n", FormatRegion(*session->Camera()).c_str());
     // The start-up carries on past a failed packet: a count above 0 means a half-set-up camera.
     std::printf("failed packets: %u\n", session->Camera()->failedPackets.load());
-    session.reset();
+    if (!session->Close(&error)) ReportLateFailure(error);
     std::printf("stopped and removed\n");
     return NT_SUCCESS(status) ? 0 : 1;
 }

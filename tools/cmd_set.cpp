@@ -6,6 +6,7 @@
 
 #include "tools/command_outcome.h"
 #include "tools/control_properties.h"
+#include "tools/control_session.h"
 
 namespace bayercam::tool {
 namespace {

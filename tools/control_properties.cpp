@@ -182,22 +182,4 @@ std::string DescribeFailure(const ControlProperty& property, bool set,
     return name + (set ? ": set failed: " : ": get failed: ") + NtStatusName(status.code);
 }
 
-std::unique_ptr<ControlSession> ControlSession::Open(const GlobalOptions& global,
-                                                     std::string* error) {
-    std::unique_ptr<ControlSession> session(new ControlSession);
-    session->device_ = DeviceSession::Open(global, error);
-    if (!session->device_) return nullptr;
-    if (!NT_SUCCESS(session->device_->StartStatus())) {
-        *error = std::string("the camera did not start: ") +
-                 NtStatusName(session->device_->StartStatus());
-        return nullptr;
-    }
-    client::Status opened = session->device_->Client().OpenFilter(&session->filter_);
-    if (!opened.ok()) {
-        *error = "cannot open the capture filter: " + opened.message;
-        return nullptr;
-    }
-    return session;
-}
-
 }  // namespace bayercam::tool

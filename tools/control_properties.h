@@ -1,18 +1,16 @@
 // What the property commands (props, get, set, reinit) and the stream commands share: finding a
 // control property by name or id, parsing the values a set takes, and sending get and set
-// requests through an open capture filter.
+// requests through an open capture filter (ControlSession).
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bayercam/client.h"
+#include "core/camera_device.h"
 #include "props/control_property_set.h"
-#include "tools/command.h"
-#include "tools/device_session.h"
 
 namespace bayercam::tool {
 
@@ -51,19 +49,5 @@ client::Status SetControl(const client::Filter& filter, const ControlProperty& p
 // A failed request in words: refusals of a direction the property lacks are named as such.
 std::string DescribeFailure(const ControlProperty& property, bool set,
                             const client::Status& status);
-
-// The camera the global options choose, started, with its capture filter open.
-class ControlSession {
-  public:
-    // Null with `*error` set when the camera cannot be opened or started.
-    static std::unique_ptr<ControlSession> Open(const GlobalOptions& global, std::string* error);
-    const client::Filter& Filter() const { return filter_; }
-    DeviceSession& Device() { return *device_; }
-
-  private:
-    ControlSession() = default;
-    std::unique_ptr<DeviceSession> device_;
-    client::Filter filter_;  // closes (and saves the settings) before the device goes
-};
 
 }  // namespace bayercam::tool

@@ -23,6 +23,14 @@ int ApplicationCamera::Open(const char* selector, const char* settingsDir,
     if (!ParseCameraSelector(selector, &choice, error)) return -EINVAL;
     SessionOptions options;
     if (settingsDir) options.settingsDir = settingsDir;
+    const int code = Open(choice, options, camera, error);
+    if (code == -EBUSY) *error = "the camera is in use by another program: " + *error;
+    return code;
+}
+
+int ApplicationCamera::Open(const CameraChoice& choice, const SessionOptions& options,
+                            std::unique_ptr<ApplicationCamera>* camera, std::string* error) {
+    camera->reset();
     std::unique_ptr<ApplicationCamera> opened(new ApplicationCamera);
     NTSTATUS status = STATUS_SUCCESS;
     opened->session_ = CameraSession::Open(choice, options, error, &status);
@@ -41,10 +49,18 @@ int ApplicationCamera::Open(const char* selector, const char* settingsDir,
     return 0;
 }
 
+bool ApplicationCamera::Close(std::string* error) {
+    {
+        std::lock_guard<std::mutex> guard(streamLock_);
+        StopLocked();
+        filter_.Close();
+    }
+    return !session_ || session_->Close(error);
+}
+
 ApplicationCamera::~ApplicationCamera() {
-    std::lock_guard<std::mutex> guard(streamLock_);
-    StopLocked();
-    filter_.Close();
+    std::string ignored;
+    Close(&ignored);
 }
 
 int ApplicationCamera::Fail(int code, const std::string& message) {

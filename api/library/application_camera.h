@@ -23,7 +23,14 @@ class ApplicationCamera {
     // 0 and `*camera` set, or an error code with `*error` set.
     static int Open(const char* selector, const char* settingsDir,
                     std::unique_ptr<ApplicationCamera>* camera, std::string* error);
-    // Stops the stream, closes the filter (which saves the settings), then the session.
+    // The same for a choice already made, with the session's options.
+    static int Open(const CameraChoice& choice, const SessionOptions& options,
+                    std::unique_ptr<ApplicationCamera>* camera, std::string* error);
+    // Stops the stream, closes the filter (which saves the settings), then the session. False
+    // with `*error` set when the session's close failed (CameraSession::Close). Nothing but the
+    // destructor may follow.
+    bool Close(std::string* error);
+    // Closes as Close does, unless Close was called, and keeps any failure to itself.
     ~ApplicationCamera();
     ApplicationCamera(const ApplicationCamera&) = delete;
     ApplicationCamera& operator=(const ApplicationCamera&) = delete;

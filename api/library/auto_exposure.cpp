@@ -19,9 +19,11 @@ constexpr double kDamping = 0.9;
 // until a slope is measured: a step that assumes more slope than there is falls short of the
 // target instead of beyond it.
 constexpr double kMinSlope = 0.5, kMaxSlope = 1.0;
-// A clipped image hides how bright the scene is: step down by a fixed share.
+// A clipped image hides how bright the scene is: step down by a fixed share. A mean this high
+// leaves even the scene's dark parts near white, which takes many times the light mid-grey needs,
+// so the share is large: each step costs three frames.
 constexpr double kClippedLuminance = 250.0;
-constexpr double kClippedStep = 0.15;
+constexpr double kClippedStep = 0.05;
 // Too dark to measure a slope from.
 constexpr double kDarkLuminance = 2.0;
 // Gain multiplies the signal by (1 + gain / 64).
@@ -53,6 +55,7 @@ void AutoExposure::Enable(bool on) {
 
 void AutoExposure::Restart() {
     settledFrom_ = 0;
+    passOver_ = false;
     settled_ = false;
     lastLight_ = 0;
     lastMean_ = 0;
@@ -81,7 +84,12 @@ double AutoExposure::Slope(double light, double mean, bool darker) const {
 
 void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& filter,
                            uint64_t framesRead) {
-    if (!enabled_ || frame.sequence < settledFrom_ || !ReadLimits(filter)) return;
+    if (!enabled_ || frame.sequence < settledFrom_) return;
+    if (passOver_) {
+        passOver_ = false;
+        return;
+    }
+    if (!ReadLimits(filter)) return;
     const ControlProperty& exposureControl = *FindNamedControl("Exposure");
     const ControlProperty& gainControl = *FindNamedControl("GlobalGain");
     int32_t exposure = 0, gain = 0;
@@ -122,6 +130,7 @@ void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& fi
     if (exposureSet != exposure) WriteControl(filter, exposureControl, exposureSet);
     if (gainSet != gain) WriteControl(filter, gainControl, gainSet);
     settledFrom_ = framesRead + 2;
+    passOver_ = true;
 }
 
 }  // namespace bayercam::library

@@ -17,7 +17,7 @@ struct bayercam_camera {
 
 namespace {
 
-// The last failed open or list of this thread.
+// The last failed open, list or close of this thread.
 thread_local std::string openError;
 
 int OpenFailed(int code, std::string message) {
@@ -46,6 +46,9 @@ int bayercam_open(const char* selector, const char* settings_dir, bayercam_camer
 }
 
 void bayercam_close(bayercam_camera* cam) {
+    if (!cam) return;
+    std::string error;
+    if (!cam->camera->Close(&error)) openError = std::move(error);
     delete cam;
 }
 

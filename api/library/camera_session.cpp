@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 #include "api/library/simulated_backend.h"
 #include "platform/libusb/usb_device_list.h"
@@ -135,15 +134,23 @@ bool CameraSession::Connected() {
     return (camera_->Backend().PortStatus() & USBD_PORT_CONNECTED) != 0;
 }
 
-CameraSession::~CameraSession() {
+bool CameraSession::Close(std::string* error) {
     if (camera_) {
         camera_->Remove();
         RegistryUnregisterDevice(camera_->Bus().PhysicalDevice());
+        camera_.reset();
     }
-    camera_.reset();
-    if (trace_ && !trace_->Close()) {
-        std::fprintf(stderr, "bayercam: the USB trace could not be written completely\n");
-    }
+    simulated_ = nullptr;
+    if (!trace_) return true;
+    const bool written = trace_->Close();
+    trace_.reset();
+    if (!written) *error = "the USB trace could not be written completely";
+    return written;
+}
+
+CameraSession::~CameraSession() {
+    std::string ignored;
+    Close(&ignored);
 }
 
 }  // namespace bayercam::library

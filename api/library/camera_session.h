@@ -42,7 +42,10 @@ class CameraSession {
                                                const SessionOptions& options, std::string* error,
                                                NTSTATUS* status = nullptr);
     // Stops and removes the device, then releases the bus and the USB device, then closes the
-    // USB trace.
+    // USB trace. False with `*error` set when the trace could not be written completely. Nothing
+    // but the destructor may follow.
+    bool Close(std::string* error);
+    // Closes as Close does, unless Close was called, and keeps any failure to itself.
     ~CameraSession();
     CameraSession(const CameraSession&) = delete;
     CameraSession& operator=(const CameraSession&) = delete;

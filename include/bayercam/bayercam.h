@@ -52,7 +52,8 @@ typedef struct bayercam_frame {
  * camera's own folder inside it is the one the bayercam tool uses. */
 BAYERCAM_API int bayercam_open(const char* selector, const char* settings_dir,
                                bayercam_camera** cam);
-/* Stops the stream if it runs, saves the settings and frees the camera. NULL is ignored. */
+/* Stops the stream if it runs, saves the settings and frees the camera. NULL is ignored. What
+ * failed while closing is then the thread's bayercam_last_error(NULL). */
 BAYERCAM_API void bayercam_close(bayercam_camera* cam);
 
 /* Selectors ("usb:VID:PID[:SERIAL]" or "usb-path:...") of the attached real cameras. */
@@ -100,9 +101,9 @@ BAYERCAM_API int bayercam_stop(bayercam_camera* cam);
  * values it sets are saved like any other. Off when a camera is opened. */
 BAYERCAM_API int bayercam_set_auto_exposure(bayercam_camera* cam, int on);
 
-/* One line about the last failed call on `cam` (or, with NULL, the last failed bayercam_open or
- * bayercam_list of this thread). The text is the calling thread's copy, valid until its next
- * bayercam_last_error call. */
+/* One line about the last failed call on `cam` (or, with NULL, the last failed bayercam_open,
+ * bayercam_list or bayercam_close of this thread). The text is the calling thread's copy, valid
+ * until its next bayercam_last_error call. */
 BAYERCAM_API const char* bayercam_last_error(bayercam_camera* cam);
 
 #ifdef __cplusplus

@@ -23,20 +23,21 @@ constexpr int kClosed = -EBADF;
 
 }  // namespace
 
-int CameraHandle::Call(const std::function<int(bayercam_camera*)>& call) {
-    int code = 0;
-    std::string message;
-    {
-        py::gil_scoped_release released;
-        std::lock_guard<std::mutex> hold(lock_);
-        if (!camera_) {
-            code = kClosed;
-            message = "the camera is closed";
-        } else {
-            code = call(camera_);
-            if (code < 0) message = LastError(camera_);
-        }
+int CameraHandle::Attempt(const std::function<int(bayercam_camera*)>& call, std::string* message) {
+    py::gil_scoped_release released;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!camera_) {
+        *message = "the camera is closed";
+        return kClosed;
     }
+    int code = call(camera_);
+    if (code < 0 && message->empty()) *message = LastError(camera_);
+    return code;
+}
+
+int CameraHandle::Call(const std::function<int(bayercam_camera*)>& call) {
+    std::string message;
+    int code = Attempt(call, &message);
     if (code < 0) ThrowError(code, message);
     return code;
 }
@@ -87,32 +88,26 @@ void CameraHandle::NextFrame(uint32_t timeoutMs, std::optional<bool> raw, const 
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         const uint32_t slice = uint32_t(std::clamp<int64_t>(left.count(), 0, kWaitSliceMs));
-        int code = 0;
         std::string message;
-        {
-            py::gil_scoped_release released;
-            std::lock_guard<std::mutex> hold(lock_);
-            if (!camera_) {
-                code = kClosed;
-                message = "the camera is closed";
-            } else {
+        bool delivered = false;
+        int code = Attempt(
+            [&](bayercam_camera* camera) {
                 bayercam_frame* frame = nullptr;
-                code = bayercam_next_frame(camera_, slice, &frame);
-                if (code == 0) {
-                    try {
-                        code = use(camera_, *frame);
-                        if (code < 0) message = LastError(camera_);
-                    } catch (const std::bad_alloc&) {
-                        code = -ENOMEM;
-                        message = "out of memory for a copy of the frame";
-                    }
-                    bayercam_release_frame(camera_, frame);
-                    if (code == 0) return;
-                } else {
-                    message = LastError(camera_);
+                int got = bayercam_next_frame(camera, slice, &frame);
+                if (got < 0) return got;
+                try {
+                    got = use(camera, *frame);
+                } catch (const std::bad_alloc&) {
+                    got = -ENOMEM;
+                    message = "out of memory for a copy of the frame";
                 }
-            }
-        }
+                if (got < 0 && message.empty()) message = LastError(camera);
+                bayercam_release_frame(camera, frame);
+                delivered = got == 0;
+                return got;
+            },
+            &message);
+        if (delivered) return;
         if (code != -ETIMEDOUT || Clock::now() >= deadline) ThrowError(code, message);
         if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }

@@ -41,6 +41,10 @@ class CameraHandle {
     int Stop();
 
   private:
+    // Runs `call` with the camera under the lock, the GIL released; a failed code comes back
+    // with `*message` set (the library's message unless `call` set one).
+    int Attempt(const std::function<int(bayercam_camera*)>& call, std::string* message);
+
     std::mutex lock_;
     bayercam_camera* camera_;
     bool streaming_ = false;

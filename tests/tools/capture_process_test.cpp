@@ -142,6 +142,9 @@ TEST_F(CaptureProcessTest, FailuresSayWhatToDo) {
          "gives no image: set one at least 8 pixels wide, e.g. bayercam set "
          "RegionOfInterest=0,0,1360,1024"},
         {"--usb-trace /dev/full info", "the USB trace could not be written completely"},
+        {"--usb-trace /dev/full get Hue", "the USB trace could not be written completely"},
+        {"--usb-trace /dev/full capture -n 1 -o - --format raw",
+         "the USB trace could not be written completely"},
         {"--usb-trace /nonexistent/trace.pcap info", "No such file or directory"},
     };
     for (const Case& c : cases) {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "api/library/camera_session.h"
 #include "bayercam/camera.h"
 #include "camera/frame_timeout.h"
 #include "core/camera_device.h"
@@ -19,7 +20,6 @@
 #include "simcam/file_scene.h"
 #include "simcam/image_stream.h"
 #include "simcam/sim_camera.h"
-#include "tools/device_session.h"
 #include "usb/frame_read.h"
 #include "usb/frame_timeout.h"
 #include "usb/internal_request.h"
@@ -365,20 +365,21 @@ TEST(SettingsInstanceTest, SerialNumberElseBusPathAsOneFolderName) {
         UsbDeviceInfo device;
         device.serial = c.serial;
         device.busPath = c.busPath;
-        EXPECT_EQ(tool::SettingsInstanceId(device), c.id) << c.serial;
+        EXPECT_EQ(library::SettingsInstanceId(device), c.id) << c.serial;
     }
     UsbDeviceInfo longSerial;
     longSerial.serial.assign(1000, 'S');
-    EXPECT_EQ(tool::SettingsInstanceId(longSerial).size(), 128u);
+    EXPECT_EQ(library::SettingsInstanceId(longSerial).size(), 128u);
 
     // A camera that is not attached is found by its serial number alone.
-    tool::GlobalOptions global;
-    global.usbDevice = "1209:0001:A1B2C3";
+    library::CameraChoice choice;
+    choice.kind = library::CameraChoice::Kind::Usb;
+    choice.usbDevice = "1209:0001:A1B2C3";
     std::string id, error;
-    EXPECT_TRUE(tool::FindSettingsInstance(global, &id, &error)) << error;
+    EXPECT_TRUE(library::FindSettingsInstance(choice, &id, &error)) << error;
     EXPECT_EQ(id, "serial-A1B2C3");
-    global.usbDevice = "1209:0001";
-    EXPECT_FALSE(tool::FindSettingsInstance(global, &id, &error));
+    choice.usbDevice = "1209:0001";
+    EXPECT_FALSE(library::FindSettingsInstance(choice, &id, &error));
     EXPECT_NE(error.find("not attached"), std::string::npos) << error;
 }
 

@@ -6,9 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <string>
 
+#include "bayercam/bayercam.h"
 #include "platform/libusb/loopback_device.h"
 #include "platform/libusb/usb_device_list.h"
 #include "platform/libusb/usbfs_device.h"
@@ -151,6 +154,29 @@ TEST_F(UsbDeviceListTest, CameraInUseByAnotherHandleIsBusy) {
     first.backend.reset();
     UsbOpenResult third = Open("", "1-10");
     EXPECT_EQ(third.status, STATUS_SUCCESS) << third.error;
+}
+
+// What an application is told about a camera it cannot have: the code and the reason.
+TEST_F(UsbDeviceListTest, ApplicationOpenSaysWhyTheCameraCannotBeHad) {
+    cameraA_->SetClaimedElsewhere(true);
+    struct Case {
+        const char* selector;
+        int code;
+        const char* says;
+    } cases[] = {
+        {"usb-path:1-3.1", -EBUSY, "in use by another program"},
+        {"usb:1209:bc01:CAM-A", -EBUSY, "in use by another program"},
+        {"usb-path:1-9", -ENODEV, "no USB device at 1-9"},
+        {"usb:1209:bc01:CAM-Z", -ENODEV, "CAM-Z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.selector);
+        bayercam_camera* cam = nullptr;
+        EXPECT_EQ(bayercam_open(c.selector, "/nonexistent", &cam), c.code);
+        EXPECT_EQ(cam, nullptr);
+        EXPECT_NE(std::string(bayercam_last_error(nullptr)).find(c.says), std::string::npos)
+            << bayercam_last_error(nullptr);
+    }
 }
 
 TEST_F(UsbDeviceListTest, NodeWithoutAccessNamesTheNodeAndTheUdevRule) {
