@@ -160,6 +160,7 @@ int ApplicationCamera::Start() {
     heldFrames_.assign(kStreamFrames, {});
     lastSequence_ = 0;
     autoExposure_.Restart();
+    autoWhiteBalance_.Restart();
     return 0;
 }
 
@@ -197,8 +198,9 @@ int ApplicationCamera::NextFrame(uint32_t timeoutMs, bayercam_frame** frame) {
     }
     slot->held = delivered;
     Describe(*delivered, &slot->frame);
-    autoExposure_.Observe(slot->frame, filter_,
-                          static_cast<uint32_t>(session_->Camera()->frameCounter.load()));
+    const auto framesRead = static_cast<uint32_t>(session_->Camera()->frameCounter.load());
+    autoExposure_.Observe(slot->frame, filter_, framesRead);
+    autoWhiteBalance_.Observe(slot->frame, filter_, framesRead);
     *frame = &slot->frame;
     return 0;
 }
@@ -231,6 +233,12 @@ int ApplicationCamera::StopLocked() {
 int ApplicationCamera::SetAutoExposure(bool on) {
     std::lock_guard<std::mutex> guard(streamLock_);
     autoExposure_.Enable(on);
+    return 0;
+}
+
+int ApplicationCamera::SetAutoWhiteBalance(bool on) {
+    std::lock_guard<std::mutex> guard(streamLock_);
+    autoWhiteBalance_.Enable(on);
     return 0;
 }
 
