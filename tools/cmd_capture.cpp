@@ -206,7 +206,9 @@ struct FrameLoops {
     }
     void Observe(const bayercam_frame& frame, const client::Filter& filter,
                  const CameraDevice* camera) {
-        const auto framesRead = uint32_t(camera->frameCounter.load());
+        const library::FramesRead framesRead = [camera] {
+            return uint32_t(camera->frameCounter.load());
+        };
         exposure.Observe(frame, filter, framesRead);
         whiteBalance.Observe(frame, filter, framesRead);
     }

@@ -198,7 +198,9 @@ int ApplicationCamera::NextFrame(uint32_t timeoutMs, bayercam_frame** frame) {
     }
     slot->held = delivered;
     Describe(*delivered, &slot->frame);
-    const auto framesRead = static_cast<uint32_t>(session_->Camera()->frameCounter.load());
+    const FramesRead framesRead = [this] {
+        return static_cast<uint32_t>(session_->Camera()->frameCounter.load());
+    };
     autoExposure_.Observe(slot->frame, filter_, framesRead);
     autoWhiteBalance_.Observe(slot->frame, filter_, framesRead);
     *frame = &slot->frame;

@@ -82,7 +82,7 @@ double AutoExposure::Slope(double light, double mean, bool darker) const {
 }
 
 void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& filter,
-                           uint64_t framesRead) {
+                           const FramesRead& framesRead) {
     if (!enabled_ || !watch_.Shows(frame.sequence) || !ReadLimits(filter)) return;
     const ControlProperty& exposureControl = *FindNamedControl("Exposure");
     const ControlProperty& gainControl = *FindNamedControl("GlobalGain");
@@ -123,7 +123,7 @@ void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& fi
     if (exposureSet == exposure && gainSet == gain) return;
     if (exposureSet != exposure) WriteControl(filter, exposureControl, exposureSet);
     if (gainSet != gain) WriteControl(filter, gainControl, gainSet);
-    watch_.Changed(framesRead);
+    watch_.Changed(framesRead());
 }
 
 }  // namespace bayercam::library

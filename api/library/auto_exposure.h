@@ -25,9 +25,10 @@ class AutoExposure {
     bool Settled() const { return settled_; }
     // A new stream: nothing is known about its frames yet.
     void Restart();
-    // Looks at a delivered frame. `framesRead` is the stream's count of raw frames read so far;
-    // frames that cannot show the last change are passed over (ChangeWatch).
-    void Observe(const bayercam_frame& frame, const client::Filter& filter, uint64_t framesRead);
+    // Looks at a delivered frame; frames that cannot show the last change are passed over
+    // (ChangeWatch).
+    void Observe(const bayercam_frame& frame, const client::Filter& filter,
+                 const FramesRead& framesRead);
 
   private:
     struct Limits {

@@ -91,7 +91,7 @@ void AutoWhiteBalance::Restart() {
 }
 
 void AutoWhiteBalance::Observe(const bayercam_frame& frame, const client::Filter& filter,
-                               uint64_t framesRead) {
+                               const FramesRead& framesRead) {
     if (!enabled_ || !watch_.Shows(frame.sequence)) return;
     if (!deviceBalanceOff_) {
         // The device would replace the gains with its own on every frame.
@@ -100,7 +100,7 @@ void AutoWhiteBalance::Observe(const bayercam_frame& frame, const client::Filter
         if (!ReadControl(filter, control, &deviceBalance).ok()) return;
         deviceBalanceOff_ = deviceBalance == 0 || WriteControl(filter, control, 0).ok();
         if (deviceBalance != 0) {
-            watch_.Changed(framesRead);
+            watch_.Changed(framesRead());
             return;
         }
     }
@@ -123,7 +123,7 @@ void AutoWhiteBalance::Observe(const bayercam_frame& frame, const client::Filter
     if (newRed == redGain && newBlue == blueGain) return;
     if (newRed != redGain) WriteControl(filter, redControl, newRed);
     if (newBlue != blueGain) WriteControl(filter, blueControl, newBlue);
-    watch_.Changed(framesRead);
+    watch_.Changed(framesRead());
 }
 
 }  // namespace bayercam::library

@@ -30,7 +30,8 @@ class AutoWhiteBalance {
     void Restart();
     // Looks at a delivered frame, as AutoExposure::Observe does. The first frame turns the
     // device's WhiteBalance off.
-    void Observe(const bayercam_frame& frame, const client::Filter& filter, uint64_t framesRead);
+    void Observe(const bayercam_frame& frame, const client::Filter& filter,
+                 const FramesRead& framesRead);
 
   private:
     bool enabled_ = false;
