@@ -282,7 +282,10 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         if (loops.Enabled()) {
             status =
                 SettleLoops(stream, loops, filter, session->Device().Camera(), output, stallLimit);
-            if (!status.ok()) return Fail("settling the exposure: " + status.message);
+            if (!status.ok())
+                return Fail((options.autoExposure ? "settling the exposure: "
+                                                  : "settling the white balance: ") +
+                            status.message);
         }
         auto lastFrame = std::chrono::steady_clock::now();
         auto lastProgress = lastFrame;
