@@ -1,6 +1,7 @@
 #include "gst/bayercam_src.h"
 
 #include <bayercam/bayercam.h>
+#include <bayercam/bayercam_raw.h>
 #include <gst/video/gstvideopool.h>
 #include <gst/video/video.h>
 
@@ -44,7 +45,7 @@ enum {
     PROP_FIRST_CONTROL,
 };
 
-// The writable controls, fixed when the class is made.
+// The readable controls, fixed when the class is made.
 const std::vector<ControlParam>& Controls() {
     static const std::vector<ControlParam> controls = DescribeControls();
     return controls;
@@ -468,6 +469,12 @@ GstCaps* AnyCameraCaps() {
                                GST_TYPE_INT_RANGE, 8, kSensorWidth, "height", GST_TYPE_INT_RANGE, 1,
                                kSensorHeight, "framerate", GST_TYPE_FRACTION_RANGE, 0, 1, G_MAXINT,
                                1, nullptr);
+}
+
+bool UnplugSimulatedCamera(BayercamSrc* src) {
+    SourceState& s = StateOf(src);
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.open && bayercam_sim_unplug(s.open) == 0;
 }
 
 gboolean RegisterSource(GstPlugin* plugin) {

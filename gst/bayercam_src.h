@@ -18,4 +18,8 @@ gboolean RegisterSource(GstPlugin* plugin);
 // The caps every camera can deliver, whatever its region.
 GstCaps* AnyCameraCaps();
 
+// Pulls the cable of the simulated camera the element has open, for tests of what an unplug
+// does; false when it has none open.
+bool UnplugSimulatedCamera(BayercamSrc* src);
+
 }  // namespace bayercam::gst

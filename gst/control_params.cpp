@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <string>
 
 #include "gst/property_name.h"
 
@@ -33,10 +35,25 @@ class ScratchSettingsDir {
 // Controls that are on when non-zero: boolean properties, so that "white-balance=true" reads
 // as it means.
 bool IsSwitch(const char* name) {
-    static const char* const kSwitches[] = {
-        "FlipH", "FlipV", "ColorEnable", "WhiteBalance", "ColorCorrection", "AGC", "AEC"};
+    static const char* const kSwitches[] = {"FlipH", "FlipV", "ColorEnable",     "WhiteBalance",
+                                            "AGC",   "AEC",   "ColorCorrection", "GeometryLocked"};
     return std::any_of(std::begin(kSwitches), std::end(kSwitches),
                        [name](const char* onOff) { return std::strcmp(name, onOff) == 0; });
+}
+
+// What a control's name alone does not tell.
+std::string BlurbOf(const std::string& control) {
+    static const std::map<std::string, std::string> kBlurbs = {
+        {"Timeout", "How long the driver waits for one frame, in milliseconds"},
+        {"Clock", "The camera's clock selection"},
+        {"RegisterShadow",
+         "Set: selects a sensor register; get: the value last written to the one selected"},
+        {"AGC", "Kept and saved, without an effect on the image"},
+        {"AEC", "Kept and saved, without an effect on the image (see auto-exposure)"},
+        {"GeometryLocked", "Whether the region is fixed, as it is while the camera streams"},
+    };
+    auto found = kBlurbs.find(control);
+    return found != kBlurbs.end() ? found->second : "The camera's " + control + " control";
 }
 
 }  // namespace
@@ -49,15 +66,19 @@ std::vector<ControlParam> DescribeControls() {
     bayercam_control_info info{};
     for (uint32_t index = 0; bayercam_describe_control(camera, index, &info) == 0; ++index) {
         // Write-only controls are actions (start the camera again), not settings to hold.
-        const uint32_t setting = BAYERCAM_CONTROL_READ | BAYERCAM_CONTROL_WRITE;
-        if ((info.flags & setting) != setting) continue;
-        ControlParam control{info.name, PropertyNameOf(info.name), info.min, info.max, info.def,
-                             false};
+        if (!(info.flags & BAYERCAM_CONTROL_READ)) continue;
+        ControlParam control{info.name,
+                             PropertyNameOf(info.name),
+                             info.min,
+                             info.max,
+                             info.def,
+                             false,
+                             (info.flags & BAYERCAM_CONTROL_WRITE) != 0};
         if (!(info.flags & BAYERCAM_CONTROL_RANGE)) {
-            // Without a range the driver takes any value; a fresh camera holds the default.
-            bool onOff = IsSwitch(info.name);
-            control.minimum = onOff ? 0 : G_MININT32;
-            control.maximum = onOff ? 1 : G_MAXINT32;
+            // The switches; and the figures the camera reports, positions, sizes and counts. A
+            // fresh camera holds the default.
+            control.minimum = 0;
+            control.maximum = IsSwitch(info.name) ? 1 : G_MAXINT32;
             if (bayercam_get_control(camera, info.name, &control.byDefault) != 0) continue;
         }
         control.boolean = control.minimum == 0 && control.maximum == 1;
@@ -68,12 +89,12 @@ std::vector<ControlParam> DescribeControls() {
 }
 
 GParamSpec* ParamSpecOf(const ControlParam& control) {
-    auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                          GST_PARAM_MUTABLE_PLAYING);
-    std::string blurb = "The camera's " + control.control + " control";
+    auto flags = static_cast<GParamFlags>(
+        control.writable ? G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING
+                         : G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
     const gchar* nick = g_intern_string(control.control.c_str());
     const gchar* name = g_intern_string(control.property.c_str());
-    const gchar* text = g_intern_string(blurb.c_str());
+    const gchar* text = g_intern_string(BlurbOf(control.control).c_str());
     if (control.boolean)
         return g_param_spec_boolean(name, nick, text, control.byDefault != 0, flags);
     return g_param_spec_int(name, nick, text, control.minimum, control.maximum, control.byDefault,

@@ -1,5 +1,5 @@
-// The camera's writable controls as element properties: one GParamSpec each, carrying the
-// control's range and default.
+// The camera's readable controls as element properties: one GParamSpec each, carrying the
+// control's range and default; the read-only figures (sensor size, readout window) read-only.
 #pragma once
 
 #include <glib-object.h>
@@ -16,15 +16,16 @@ struct ControlParam {
     int32_t minimum;
     int32_t maximum;
     int32_t byDefault;
-    bool boolean;  // a 0..1 switch, a boolean property
+    bool boolean;   // a 0..1 switch, a boolean property
+    bool writable;  // else a figure the camera reports
 };
 
-// The controls that can be read and written, with their ranges and defaults, read from a
-// simulated camera opened for the purpose (they are the driver's, the same for every camera);
-// empty when it cannot open.
+// The controls that can be read, with their ranges and defaults, read from a simulated camera
+// opened for the purpose (they are the driver's, the same for every camera); empty when it
+// cannot open.
 std::vector<ControlParam> DescribeControls();
 
-// The property's GParamSpec; changes are applied while playing.
+// The property's GParamSpec; changes to a writable one are applied while playing.
 GParamSpec* ParamSpecOf(const ControlParam& control);
 
 // A property value from the control's value and back.

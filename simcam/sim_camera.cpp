@@ -74,7 +74,7 @@ bool SimCamera::KnownEndpoint(uint8_t endpoint) const {
 }
 
 USBD_STATUS SimCamera::Submit(UsbTransfer* transfer) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> lock(lock_);
     if (stopping_ || unplugged_) return USBD_STATUS_DEVICE_GONE;
     if (configuration_ == 0 || !KnownEndpoint(transfer->endpoint)) {
         return USBD_STATUS_INVALID_PIPE_HANDLE;
@@ -89,7 +89,16 @@ USBD_STATUS SimCamera::Submit(UsbTransfer* transfer) {
         entry.fault = *fault;
         faults_.erase(fault);
     }
-    queues_[transfer->endpoint].push_back(entry);
+    std::deque<Entry>& queue = queues_[transfer->endpoint];
+    queue.push_back(entry);
+    if (options_.completeInSubmit && queue.size() == 1) {
+        std::vector<Completion> done;
+        if (ServeHead(transfer->endpoint, queue, done, lock)) {
+            lock.unlock();
+            Complete(done);
+            return USBD_STATUS_SUCCESS;
+        }
+    }
     WakeLocked();
     return USBD_STATUS_SUCCESS;
 }
@@ -291,12 +300,16 @@ void SimCamera::Run() {
         }
         // Completions run unlocked: they may submit the next transfer at once.
         lock.unlock();
-        for (const Completion& completion : done) {
-            completion.transfer->status = completion.status;
-            completion.transfer->actualLength = completion.actualLength;
-            completion.transfer->complete(completion.transfer);
-        }
+        Complete(done);
         lock.lock();
+    }
+}
+
+void SimCamera::Complete(const std::vector<Completion>& done) {
+    for (const Completion& completion : done) {
+        completion.transfer->status = completion.status;
+        completion.transfer->actualLength = completion.actualLength;
+        completion.transfer->complete(completion.transfer);
     }
 }
 

@@ -1,5 +1,6 @@
 // The simulated camera: a UsbBackend that answers the standard requests from its descriptors and
-// serves its bulk endpoints from a thread of its own. The camera protocol plugs in through hooks:
+// serves its bulk endpoints from a thread of its own (or, with completeInSubmit, in Submit when
+// it can). The camera protocol plugs in through hooks:
 // a command handler for packets on the command endpoint, a response queue for the response
 // endpoint and an image source for the image endpoint.
 #pragma once
@@ -45,10 +46,12 @@ struct SimFault {
 
 class SimCamera : public UsbBackend {
   public:
-    // Runs on the camera's thread for each packet received on the command endpoint.
+    // Runs on the camera's thread (or the submitter's, with completeInSubmit) for each packet
+    // received on the command endpoint.
     using CommandHandler =
         std::function<void(SimCamera& camera, const uint8_t* packet, uint32_t length)>;
-    // Runs on the camera's thread while a transfer waits on the image endpoint: fills up to
+    // Runs on the camera's thread (or the submitter's) while a transfer waits on the image
+    // endpoint: fills up to
     // `length` bytes and returns true with `*produced` set, or returns false to leave it waiting
     // (call WakeImageSource when data becomes available).
     using ImageSource = std::function<bool(uint8_t* buffer, uint32_t length, uint32_t* produced)>;
@@ -119,6 +122,8 @@ class SimCamera : public UsbBackend {
     };
 
     void Run();
+    // Runs the completions; called unlocked.
+    static void Complete(const std::vector<Completion>& done);
     // Takes the work that can be done now; returns false when there is none. Called locked.
     bool TakeWork(std::vector<Completion>& done, std::unique_lock<std::mutex>& lock);
     bool ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vector<Completion>& done,

@@ -1,7 +1,10 @@
 #include "api/library/application_camera.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <utility>
 
 #include "api/library/error_codes.h"
 #include "api/library/named_controls.h"
@@ -13,6 +16,8 @@ namespace {
 // Client frames circulating: enough for the driver to fill while the application holds a few.
 constexpr uint32_t kStreamFrames = 6;
 constexpr uint32_t kRegionOfInterest = 44;
+// How often a wait for a frame looks whether the camera is still on the bus.
+constexpr int64_t kUnplugCheckMs = 50;
 
 }  // namespace
 
@@ -107,17 +112,23 @@ int ApplicationCamera::ControlRange(const char* name, int32_t* minimum, int32_t*
                                     int32_t* byDefault) {
     const ControlProperty* control;
     if (int code = FindControl(name, &control)) return code;
-    std::optional<ControlRangeIds> ids = RangeIdsOf(*control);
-    if (!ids) return Fail(-ENOTSUP, std::string(control->name) + " has no range");
-    int32_t values[3];
-    const uint32_t idOf[3] = {ids->minimum, ids->maximum, ids->byDefault};
-    for (int i = 0; i < 3; ++i) {
-        client::Status status = ReadControl(filter_, kControlProperties[idOf[i]], &values[i]);
-        if (!status.ok()) return Fail(status);
+    ControlRangeValues range{};
+    if (std::optional<ControlRangeIds> ids = RangeIdsOf(*control)) {
+        const std::pair<uint32_t, int32_t*> reports[] = {{ids->minimum, &range.minimum},
+                                                         {ids->maximum, &range.maximum},
+                                                         {ids->byDefault, &range.byDefault}};
+        for (const auto& [id, value] : reports) {
+            client::Status status = ReadControl(filter_, kControlProperties[id], value);
+            if (!status.ok()) return Fail(status);
+        }
+    } else if (std::optional<ControlRangeValues> fixed = FixedRangeOf(*control)) {
+        range = *fixed;
+    } else {
+        return Fail(-ENOTSUP, std::string(control->name) + " has no range");
     }
-    if (minimum) *minimum = values[0];
-    if (maximum) *maximum = values[1];
-    if (byDefault) *byDefault = values[2];
+    if (minimum) *minimum = range.minimum;
+    if (maximum) *maximum = range.maximum;
+    if (byDefault) *byDefault = range.byDefault;
     return 0;
 }
 
@@ -151,6 +162,8 @@ int ApplicationCamera::SetRegion(int32_t x, int32_t y, int32_t width, int32_t he
 int ApplicationCamera::Start() {
     std::lock_guard<std::mutex> guard(streamLock_);
     if (stream_) return Fail(-EBUSY, "the camera streams already");
+    if (gone_ || !session_->Connected())
+        return Fail(-ENODEV, "the camera left the bus (unplugged?)");
     auto stream = std::make_unique<client::VideoStream>();
     client::Status status =
         stream->Open(filter_, {.frames = kStreamFrames, .rawFrames = rawFrames_, .topDown = true});
@@ -191,11 +204,7 @@ int ApplicationCamera::NextFrame(uint32_t timeoutMs, bayercam_frame** frame) {
         if (!candidate.held) slot = &candidate;
     if (!slot) return Fail(-EBUSY, "every frame is held: release one first");
     client::Frame* delivered = nullptr;
-    client::Status status = stream_->Next(timeoutMs, &delivered);
-    if (!status.ok()) {
-        if (status.code == STATUS_TIMEOUT) return Fail(-ETIMEDOUT, "no frame came in time");
-        return Fail(status);
-    }
+    if (int code = WaitFrame(timeoutMs, &delivered)) return code;
     slot->held = delivered;
     Describe(*delivered, &slot->frame);
     const FramesRead framesRead = [this] {
@@ -205,6 +214,25 @@ int ApplicationCamera::NextFrame(uint32_t timeoutMs, bayercam_frame** frame) {
     autoWhiteBalance_.Observe(slot->frame, filter_, framesRead);
     *frame = &slot->frame;
     return 0;
+}
+
+int ApplicationCamera::WaitFrame(uint32_t timeoutMs, client::Frame** delivered) {
+    // A camera that left the bus sends nothing more: the wait goes in slices, each ending with a
+    // look at the bus, so that the caller learns of it within one slice, whatever its time-out.
+    // Frames that came before it left are still delivered.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int64_t slice = gone_ ? 0 : std::clamp<int64_t>(left.count(), 0, kUnplugCheckMs);
+        client::Status status = stream_->Next(uint32_t(slice), delivered);
+        if (status.ok()) return 0;
+        if (status.code != STATUS_TIMEOUT) return Fail(status);
+        // A camera that left does not come back to this session.
+        if (!gone_ && !session_->Connected()) gone_ = true;
+        if (gone_) return Fail(-ENODEV, "the camera left the bus (unplugged?)");
+        if (left.count() <= slice) return Fail(-ETIMEDOUT, "no frame came in time");
+    }
 }
 
 int ApplicationCamera::ReleaseFrame(bayercam_frame* frame) {

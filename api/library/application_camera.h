@@ -52,6 +52,7 @@ class ApplicationCamera {
     int FrameRaw(const bayercam_frame* frame, const uint8_t** data, uint32_t* width,
                  uint32_t* height, int32_t* stride);
     int GetRegion(int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+    int SimulatedUnplug();
     // The last failure's message, copied for the calling thread.
     const char* LastError();
 
@@ -70,6 +71,8 @@ class ApplicationCamera {
     int Fail(const client::Status& status);
     int FindControl(const char* name, const ControlProperty** control);
     int StopLocked();
+    // The next delivered frame of the running stream. Caller holds streamLock_.
+    int WaitFrame(uint32_t timeoutMs, client::Frame** delivered);
     void Describe(const client::Frame& delivered, bayercam_frame* frame);
 
     std::unique_ptr<CameraSession> session_;
@@ -82,6 +85,7 @@ class ApplicationCamera {
     AutoExposure autoExposure_;
     AutoWhiteBalance autoWhiteBalance_;
     bool rawFrames_ = false;  // the next stream keeps each frame's raw frame
+    bool gone_ = false;       // the camera left the bus
 
     std::mutex errorLock_;
     std::string lastError_;

@@ -136,6 +136,10 @@ int bayercam_get_region(bayercam_camera* cam, int32_t* x, int32_t* y, int32_t* w
     return cam ? cam->camera->GetRegion(x, y, w, h) : -EINVAL;
 }
 
+int bayercam_sim_unplug(bayercam_camera* cam) {
+    return cam ? cam->camera->SimulatedUnplug() : -EINVAL;
+}
+
 int bayercam_set_auto_exposure(bayercam_camera* cam, int on) {
     return cam ? cam->camera->SetAutoExposure(on != 0) : -EINVAL;
 }

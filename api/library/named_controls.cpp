@@ -9,6 +9,9 @@ namespace bayercam::library {
 namespace {
 
 // Properties whose request carries more than one value, or bytes.
+// Its set selects the register whose last written value its get answers.
+constexpr uint32_t kRegisterShadow = 58;
+
 constexpr uint32_t kMultiValue[] = {44 /* RegionOfInterest */, 57 /* SensorRegisterWrite */,
                                     59 /* RawCommand */, 60 /* MemoryByte */};
 
@@ -56,6 +59,17 @@ std::optional<ControlRangeIds> RangeIdsOf(const ControlProperty& control) {
         if (info.propertyId != int32_t(control.id) || info.rangeProperty == kNoProperty) continue;
         auto first = uint32_t(info.rangeProperty);
         return ControlRangeIds{first, first + 1, first + 2};
+    }
+    return std::nullopt;
+}
+
+std::optional<ControlRangeValues> FixedRangeOf(const ControlProperty& control) {
+    if (control.id == kRegisterShadow) return ControlRangeValues{0, kRegisterShadowSize - 1, 0};
+    for (const ControlInfo& info : kControls) {
+        if (info.propertyId != int32_t(control.id) || info.rangeProperty != kNoProperty ||
+            info.minimum == control_table::kNoMinimum)
+            continue;
+        return ControlRangeValues{info.minimum, info.maximum, info.reportedDefault};
     }
     return std::nullopt;
 }

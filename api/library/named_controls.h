@@ -26,6 +26,16 @@ const std::vector<const ControlProperty*>& NamedControls();
 // The properties that report the control's range, where the set has them.
 std::optional<ControlRangeIds> RangeIdsOf(const ControlProperty& control);
 
+struct ControlRangeValues {
+    int32_t minimum;
+    int32_t maximum;
+    int32_t byDefault;
+};
+
+// The range of a control the set reports none for although its values are bounded: the
+// time-out (what a saved value may be), the clock selection and the register the shadow reads.
+std::optional<ControlRangeValues> FixedRangeOf(const ControlProperty& control);
+
 client::Status ReadControl(const client::Filter& filter, const ControlProperty& control,
                            int32_t* value);
 client::Status WriteControl(const client::Filter& filter, const ControlProperty& control,

@@ -1,8 +1,9 @@
-// The raw frames behind delivered frames and the region they are cut from
-// (bayercam_raw.h).
+// The raw frames behind delivered frames, the region they are cut from, and the simulated
+// camera's cable (bayercam_raw.h).
 #include <cerrno>
 
 #include "api/library/application_camera.h"
+#include "api/library/simulated_backend.h"
 #include "core/camera_device.h"
 
 namespace bayercam::library {
@@ -44,6 +45,13 @@ int ApplicationCamera::GetRegion(int32_t* x, int32_t* y, int32_t* width, int32_t
     *y = device->roiY.load();
     *width = device->roiW.load();
     *height = device->roiH.load();
+    return 0;
+}
+
+int ApplicationCamera::SimulatedUnplug() {
+    SimulatedBackend* simulated = session_->Simulated();
+    if (!simulated) return Fail(-ENOTSUP, "only the simulated camera can be unplugged");
+    simulated->Camera().Unplug();
     return 0;
 }
 

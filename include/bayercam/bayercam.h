@@ -71,7 +71,10 @@ BAYERCAM_API int bayercam_control_range(bayercam_camera* cam, const char* name, 
                                         int32_t* max, int32_t* def);
 
 /* Every control, one index after another from 0 until -ENOENT: its name (static storage), what
- * can be done with it and, with BAYERCAM_CONTROL_RANGE, its minimum, maximum and default. */
+ * can be done with it and, with BAYERCAM_CONTROL_RANGE, its minimum, maximum and default. The
+ * driver clamps a value outside the range, except for three: a Timeout below it is ignored and
+ * one above it holds until the camera closes but is not loaded again, a Clock outside it selects
+ * 0, and a RegisterShadow outside it selects no register (it reads 0). */
 #define BAYERCAM_CONTROL_READ 1u
 #define BAYERCAM_CONTROL_WRITE 2u
 #define BAYERCAM_CONTROL_RANGE 4u
@@ -87,9 +90,10 @@ BAYERCAM_API int bayercam_describe_control(bayercam_camera* cam, uint32_t index,
 BAYERCAM_API int bayercam_set_region(bayercam_camera* cam, int32_t x, int32_t y, int32_t w,
                                      int32_t h);
 
-/* -EBUSY when the camera streams already. */
+/* -EBUSY when the camera streams already, -ENODEV when it has left the bus. */
 BAYERCAM_API int bayercam_start(bayercam_camera* cam);
-/* Waits at most `timeout_ms` for the next frame (-ETIMEDOUT; -EACCES when not streaming). The
+/* Waits at most `timeout_ms` for the next frame (-ETIMEDOUT; -EACCES when not streaming; -ENODEV
+ * within 50 ms of the camera leaving the bus, and from then on, whatever `timeout_ms`). The
  * frame stays valid until it is released; release every frame before the next bayercam_stop or
  * bayercam_close. Frames of one camera come from one thread at a time. */
 BAYERCAM_API int bayercam_next_frame(bayercam_camera* cam, uint32_t timeout_ms,

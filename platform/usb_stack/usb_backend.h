@@ -16,7 +16,8 @@ struct UsbTransfer {
     uint32_t length;        // bytes asked for
     uint32_t actualLength;  // bytes moved, set at completion
     USBD_STATUS status;     // set at completion: success, USBD_STATUS_CANCELED, ...
-    // Runs once per accepted transfer, on the backend's own thread (never inside Submit).
+    // Runs once per accepted transfer, on the backend's own thread, or inside Submit for a
+    // backend that answers at once (the bus takes either).
     void (*complete)(UsbTransfer* transfer);
     void* context;         // the submitter's
     void* backendContext;  // the backend's

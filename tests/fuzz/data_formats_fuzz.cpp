@@ -28,17 +28,13 @@ const KSDATAFORMAT* AsFormat(const std::unique_ptr<uint8_t[]>& bytes) {
     return reinterpret_cast<const KSDATAFORMAT*>(bytes.get());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void Exercise(bayercam::fuzz::FuzzCamera& camera, const uint8_t* data, size_t size) {
     using namespace bayercam;
-    if (size < 2) return 0;
     const uint8_t flags = data[0];
     const size_t bytes = size - 2;
     const size_t firstBytes = bytes * data[1] / 255;
     auto first = Exact(data + 2, firstBytes);
     auto second = Exact(data + 2 + firstBytes, bytes - firstBytes);
-    fuzz::FuzzCamera& camera = fuzz::TheCamera();
     // Mostly the capture pin; now and then an id the filter does not have.
     const uint32_t pinId = (flags & 0x80) ? (flags & 3) : 0;
 
@@ -55,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KSPIN* pin = nullptr;
     if (!NT_SUCCESS(KsCreatePin(camera.filter, pinId, AsFormat(first),
                                 static_cast<uint32_t>(firstBytes), (flags & 0x10) != 0, &pin)))
-        return 0;
+        return;
     KsPinChangeFormat(pin, AsFormat(second), static_cast<uint32_t>(bytes - firstBytes));
     if (flags & 0x20) {
         // One frame of the size the format names (capped), or a smaller one.
@@ -75,5 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     KsClosePin(pin);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    bayercam::fuzz::FuzzCamera& camera = bayercam::fuzz::TheCamera();
+    Exercise(camera, data, size);
+    bayercam::fuzz::FinishInput(camera);
     return 0;
 }

@@ -80,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          shared ? property.get() : buffer.get(), shared ? propertyBytes : dataBytes,
                          &returned);
     }
-    // Inputs may move the region; the next starts from the same one.
-    fuzz::ResetRegion(camera);
+    fuzz::FinishInput(camera);
     return 0;
 }

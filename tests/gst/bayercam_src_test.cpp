@@ -63,9 +63,9 @@ class BayercamSrcTest : public ::testing::Test {
         gst_element_set_state(h_->element, state);
         return gst_element_get_state(h_->element, nullptr, nullptr, 10 * GST_SECOND);
     }
-    // The error the element posted, empty when none.
-    std::string PostedError() {
-        GstMessage* message = gst_bus_pop_filtered(bus_, GST_MESSAGE_ERROR);
+    // The error the element posted, waiting at most `wait` for it; empty when none.
+    std::string PostedError(GstClockTime wait = 0) {
+        GstMessage* message = gst_bus_timed_pop_filtered(bus_, wait, GST_MESSAGE_ERROR);
         if (!message) return {};
         GError* error = nullptr;
         gst_message_parse_error(message, &error, nullptr);
@@ -149,6 +149,34 @@ TEST_F(BayercamSrcTest, StampsAtTheAnnouncedRate) {
     EXPECT_EQ(numerator, 30);
     EXPECT_EQ(denominator, 1);
     gst_caps_unref(caps);
+}
+
+// A consumer that falls behind makes the stream drop frames: each gap is marked and counted.
+TEST_F(BayercamSrcTest, DroppedCountsTheGaps) {
+    constexpr int kBuffers = 12;
+    Set("camera", "sim:fps=30");
+    Set("num-buffers", kBuffers);
+    gst_harness_set_blocking_push_mode(h_);
+    gst_harness_play(h_);
+    guint64 previous = 0, gaps = 0;
+    for (int i = 0; i < kBuffers; ++i) {
+        // Long enough for the camera to fill every frame the stream holds, twice over.
+        if (i >= 2 && i < 6) g_usleep(250 * 1000);
+        GstBuffer* buffer = gst_harness_pull(h_);
+        ASSERT_NE(buffer, nullptr) << i;
+        if (i > 0) {
+            EXPECT_EQ(GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT),
+                      GST_BUFFER_OFFSET(buffer) != previous + 1)
+                << i;
+            gaps += GST_BUFFER_OFFSET(buffer) - previous - 1;
+        }
+        previous = GST_BUFFER_OFFSET(buffer);
+        gst_buffer_unref(buffer);
+    }
+    guint64 dropped = 0;
+    g_object_get(h_->element, "dropped", &dropped, nullptr);
+    EXPECT_EQ(dropped, gaps);
+    if (gaps == 0) GTEST_SKIP() << "the camera was too slow on this machine to fall behind";
 }
 
 // Four BGRx bytes per pixel, rows of kWidth.
@@ -268,6 +296,24 @@ TEST_F(BayercamSrcTest, RefusalsNameTheCamera) {
         EXPECT_EQ(ChangeState(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
         EXPECT_NE(PostedError().find(c.message), std::string::npos);
         ASSERT_EQ(ChangeState(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    }
+}
+
+// Unplugged while playing, the camera is named in an error and the pipeline stops; again after a
+// restart, so that nothing of the first camera is left behind.
+TEST_F(BayercamSrcTest, UnplugWhilePlayingPostsAnErrorNamingTheCamera) {
+    WatchBus();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(ChangeState(GST_STATE_PLAYING), GST_STATE_CHANGE_SUCCESS);
+        ASSERT_FALSE(PullBytes(h_).empty());
+        ASSERT_TRUE(UnplugSimulatedCamera(BAYERCAM_SRC(h_->element)));
+        EXPECT_EQ(PostedError(60 * GST_SECOND), "Camera " + scene_ + " was unplugged.");
+        ASSERT_EQ(ChangeState(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+        EXPECT_FALSE(UnplugSimulatedCamera(BAYERCAM_SRC(h_->element)));
+        DropQueuedBuffers();
+        // The stopped streaming thread's own report of the failure follows ours.
+        while (GstMessage* more = gst_bus_pop(bus_)) gst_message_unref(more);
     }
 }
 

@@ -50,9 +50,18 @@ TEST_F(GstToolsTest, InspectShowsTheProperties) {
         "camera",      "settings-dir", "auto-exposure", "region-of-interest",
         "dropped",     "exposure",     "global-gain",   "white-balance",
         "red-gain",    "hue",          "flip-h",        "Range: 8 - 1074 Default: 8",
-        "num-buffers", "format: BGRx",
+        "num-buffers", "format: BGRx", "sensor-width",  "Range: 501 - 9999 Default: 3000",
     };
     for (const char* text : expected)
+        EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
+    EXPECT_EQ(run.output.find("Range: -2147483648 - 2147483647"), std::string::npos) << run.output;
+}
+
+TEST_F(GstToolsTest, DeviceMonitorListsTheSimulatedCameraWhenAskedFor) {
+    ToolRun run = Shell("BAYERCAM_SIM=1 gst-device-monitor-1.0 Video/Source");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    for (const char* text : {"class : Video/Source", "bayercam.selector = sim",
+                             "gst-launch-1.0 bayercamsrc camera=sim"})
         EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
 }
 

@@ -128,12 +128,31 @@ TEST_F(CApi, ControlsBehaveLikeTheirPropertyRequests) {
 
 TEST_F(CApi, RangesAndDescriptions) {
     Open();
-    int32_t minimum = 0, maximum = 0, byDefault = 0;
-    ASSERT_EQ(bayercam_control_range(cam_, "Exposure", &minimum, &maximum, &byDefault), 0);
-    EXPECT_EQ(minimum, 8);
-    EXPECT_EQ(maximum, 1074);
-    EXPECT_EQ(byDefault, 8);
-    EXPECT_EQ(bayercam_control_range(cam_, "FlipH", &minimum, &maximum, &byDefault), -ENOTSUP);
+    struct Case {
+        const char* name;
+        int code;
+        int32_t minimum, maximum, byDefault;
+    } cases[] = {
+        {"Exposure", 0, 8, 1074, 8},
+        {"GlobalGain", 0, 0, 1023, 512},  // the default the set has always reported
+        {"BlueGain", 0, 1, 512, 128},
+        // Bounded by the driver, though the set reports no range: what a saved time-out may be,
+        // the clock selections, the registers the shadow can select.
+        {"Timeout", 0, 501, 9999, 3000},
+        {"Clock", 0, 0, 5, 0},
+        {"RegisterShadow", 0, 0, 1023, 0},
+        {"FlipH", -ENOTSUP, 0, 0, 0},
+        {"SensorWidth", -ENOTSUP, 0, 0, 0},
+        {"ExposureMax", -EINVAL, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int32_t minimum = 0, maximum = 0, byDefault = 0;
+        ASSERT_EQ(bayercam_control_range(cam_, c.name, &minimum, &maximum, &byDefault), c.code);
+        EXPECT_EQ(minimum, c.minimum);
+        EXPECT_EQ(maximum, c.maximum);
+        EXPECT_EQ(byDefault, c.byDefault);
+    }
 
     uint32_t count = 0;
     bool sawExposure = false;
