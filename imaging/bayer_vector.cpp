@@ -1,5 +1,5 @@
 // Vector forms of the kernels, compiled for each instruction set and chosen at run time. They
-// compute exactly what the plain kernels compute, 16 or 32 pixels at a time in 16-bit lanes.
+// compute exactly what the plain kernels compute, 16, 32 or 64 pixels at a time in 16-bit lanes.
 //
 // A block of pixels is split by column parity into two groups of lanes. Per pixel the
 // reconstruction needs six neighbourhood terms (the centre c; h1, h2: the sums of the neighbours
@@ -19,7 +19,7 @@
 #include "imaging/image_processor.h"
 #include "imaging/matrix_split.h"
 
-// Scalable-vector targets are left out: the kernels cap groups at 16 lanes and rely on the
+// Scalable-vector targets are left out: the kernels cap groups at 32 lanes and rely on the
 // per-128-bit-block lane order of the fixed-width targets.
 #ifndef HWY_DISABLED_TARGETS
 #define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
@@ -106,8 +106,8 @@ void ExpandBytes(const uint8_t* source, uint8_t* destination, size_t count) {
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace vector_detail;
 
-// At most 16 lanes per group, 32 pixels per block.
-using D16 = hn::CappedTag<int16_t, 16>;
+// At most 32 lanes per group, 64 pixels per block.
+using D16 = hn::CappedTag<int16_t, 32>;
 using DU16 = hn::RebindToUnsigned<D16>;
 using DBytes = hn::Repartition<uint8_t, DU16>;
 using D32 = hn::Repartition<int32_t, D16>;
@@ -116,7 +116,7 @@ using V16 = hn::Vec<D16>;
 using VU16 = hn::Vec<DU16>;
 using V32 = hn::Vec<D32>;
 using VU32 = hn::Vec<DU32>;
-constexpr size_t kMaxBlockPixels = 32;
+constexpr size_t kMaxBlockPixels = 64;
 
 // Samples of one work row around a block starting at column x0, split by parity: lane i of
 // `even` is column x0 + 2i, of `odd` column x0 + 2i + 1; `Left` is one pair of columns to the
@@ -499,6 +499,38 @@ struct WideMatrix {
     }
 };
 
+// q[i] holds, in its 128-bit block b, pixels 16b + 4i .. 16b + 4i + 3; afterwards q[i] holds the
+// pixels in order from 4 i lanes: a transpose of the 128-bit blocks.
+HWY_INLINE void TransposeBlocks(VU32 (&q)[4]) {
+    const DU32 du32;
+    const VU32 p[4] = {q[0], q[1], q[2], q[3]};
+    if constexpr (hn::MaxLanes(du32) == 8) {
+        q[0] = hn::ConcatLowerLower(du32, p[1], p[0]);
+        q[1] = hn::ConcatLowerLower(du32, p[3], p[2]);
+        q[2] = hn::ConcatUpperUpper(du32, p[1], p[0]);
+        q[3] = hn::ConcatUpperUpper(du32, p[3], p[2]);
+    }
+#if HWY_TARGET <= HWY_AVX3
+    if constexpr (hn::MaxLanes(du32) == 16) {
+        // Blocks (0, 2) or (1, 3) of a, then of b.
+        auto evenBlocks = [](VU32 a, VU32 b) {
+            return VU32{_mm512_shuffle_i32x4(a.raw, b.raw, 0x88)};
+        };
+        auto oddBlocks = [](VU32 a, VU32 b) {
+            return VU32{_mm512_shuffle_i32x4(a.raw, b.raw, 0xDD)};
+        };
+        const VU32 t0 = evenBlocks(p[0], p[1]);
+        const VU32 t1 = evenBlocks(p[2], p[3]);
+        const VU32 t2 = oddBlocks(p[0], p[1]);
+        const VU32 t3 = oddBlocks(p[2], p[3]);
+        q[0] = evenBlocks(t0, t1);
+        q[1] = evenBlocks(t2, t3);
+        q[2] = oddBlocks(t0, t1);
+        q[3] = oddBlocks(t2, t3);
+    }
+#endif
+}
+
 // Writes the pixels of a block as blue, green, red, 0xFF: `count` of them, all unless the block
 // is the last, partial one of a row, which goes through a scratch block so that nothing past the
 // row is written. In column order at `out`, or mirrored: the last pixel at `out`.
@@ -520,14 +552,7 @@ HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out,
     VU32 q[4] = {
         hn::InterleaveLower(du32, evenLow, oddLow), hn::InterleaveUpper(du32, evenLow, oddLow),
         hn::InterleaveLower(du32, evenHigh, oddHigh), hn::InterleaveUpper(du32, evenHigh, oddHigh)};
-    if constexpr (hn::MaxLanes(du32) * 4 > 16) {
-        // Two blocks: the upper blocks hold the second half of the pixels.
-        const VU32 p[4] = {q[0], q[1], q[2], q[3]};
-        q[0] = hn::ConcatLowerLower(du32, p[1], p[0]);
-        q[1] = hn::ConcatLowerLower(du32, p[3], p[2]);
-        q[2] = hn::ConcatUpperUpper(du32, p[1], p[0]);
-        q[3] = hn::ConcatUpperUpper(du32, p[3], p[2]);
-    }
+    TransposeBlocks(q);
     const size_t lanes = hn::Lanes(du32);
     size_t skipped = 0;  // scratch pixels before the first one stored
     if (mirror) {

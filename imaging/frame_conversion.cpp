@@ -9,7 +9,7 @@
 
 #include "imaging/bayer_kernels.h"
 #include "imaging/image_processor.h"
-#include "platform/kernel/worker_pool.h"
+#include "imaging/worker_pool.h"
 
 namespace bayercam {
 namespace {

@@ -3,8 +3,8 @@
 #include "core/camera_device.h"
 #include "core/capture_context.h"
 #include "imaging/image_processor.h"
+#include "imaging/worker_pool.h"
 #include "platform/kernel/pool.h"
-#include "platform/kernel/worker_pool.h"
 
 namespace bayercam {
 namespace {

@@ -1,5 +1,6 @@
 #include "platform/kernel/sync.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/kernel/pool.h"
@@ -133,6 +134,10 @@ NTSTATUS KeWaitForThread(PKTHREAD thread, const int64_t* timeout) {
 
 void ObDereferenceObject(PKTHREAD thread) {
     if (thread) Release(thread);
+}
+
+uint32_t KeQueryActiveProcessorCount() {
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace bayercam

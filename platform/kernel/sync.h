@@ -1,4 +1,5 @@
-// Kernel synchronisation: notification events, spin locks, delays and system threads.
+// Kernel synchronisation: notification events, spin locks, delays, system threads and the
+// processors they run on.
 #pragma once
 
 #include <atomic>
@@ -62,5 +63,8 @@ NTSTATUS PsCreateSystemThread(PKTHREAD* thread, PKSTART_ROUTINE routine, void* c
 // Waits for the thread to end (null timeout: forever).
 NTSTATUS KeWaitForThread(PKTHREAD thread, const int64_t* timeout);
 void ObDereferenceObject(PKTHREAD thread);
+
+// Processors the system runs threads on; at least 1.
+uint32_t KeQueryActiveProcessorCount();
 
 }  // namespace bayercam

@@ -9,8 +9,8 @@
 
 #include "imaging/bayer_kernels.h"
 #include "imaging/image_processor.h"
+#include "imaging/worker_pool.h"
 #include "imaging_fixture.h"
-#include "platform/kernel/worker_pool.h"
 
 namespace bayercam::test {
 namespace {

@@ -16,7 +16,7 @@
 namespace bayercam::test {
 namespace {
 
-constexpr uint32_t kWidths[] = {8, 9, 15, 16, 17, 31, 1021, 1360};
+constexpr uint32_t kWidths[] = {8, 9, 15, 16, 17, 31, 63, 64, 65, 1021, 1360};
 constexpr uint32_t kHeights[] = {8, 9, 10, 1023, 1024};
 constexpr int32_t kEdgeGains[] = {0, 1, 128, 65535, 65536, -1, 255, 32768};
 
