@@ -17,7 +17,7 @@ run: deps
 	@cmake --build --preset default --target bayercam -j $(JOBS)
 	@rm -rf build/run-settings
 	./build/tools/bayercam --sim --settings-dir build/run-settings capture --auto-exposure \
-		--set WhiteBalance=1 --overwrite -n 30 -o capture
+		--auto-white-balance --overwrite -n 30 -o capture
 
 test: build
 	ctest --preset default -j $(JOBS)

@@ -12,8 +12,7 @@ SimCamera::SimCamera(SimCameraOptions options)
       deviceDescriptor_(BuildDeviceDescriptor(options_)),
       configDescriptor_(BuildConfigDescriptor(options_)),
       portStatus_(options_.portStatus),
-      commandHandler_(&DispatchCommand),
-      thread_([this] { Run(); }) {
+      commandHandler_(&DispatchCommand) {
     std::lock_guard<std::mutex> guard(lock_);
     logicRegisters_[kClockSelectionRegister] = options_.clockSelection;
 }
@@ -25,7 +24,7 @@ SimCamera::~SimCamera() {
         CancelAllLocked(USBD_STATUS_DEVICE_GONE);
         WakeLocked();
     }
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 USBD_STATUS SimCamera::ControlTransfer(const USB_SETUP_PACKET& setup, uint8_t* data,
@@ -79,6 +78,9 @@ USBD_STATUS SimCamera::Submit(UsbTransfer* transfer) {
     if (configuration_ == 0 || !KnownEndpoint(transfer->endpoint)) {
         return USBD_STATUS_INVALID_PIPE_HANDLE;
     }
+    // Only transfers give the thread work: a camera that never sees one (descriptor checks)
+    // costs no thread.
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
     Entry entry{transfer, false, false, false, {}};
     uint32_t number = ++transferCounts_[transfer->endpoint];
     auto fault = std::find_if(faults_.begin(), faults_.end(), [&](const SimFault& f) {

@@ -1,6 +1,6 @@
 // The simulated camera: a UsbBackend that answers the standard requests from its descriptors and
-// serves its bulk endpoints from a thread of its own (or, with completeInSubmit, in Submit when
-// it can). The camera protocol plugs in through hooks:
+// serves its bulk endpoints from a thread of its own, started by the first transfer (or, with
+// completeInSubmit, in Submit when it can). The camera protocol plugs in through hooks:
 // a command handler for packets on the command endpoint, a response queue for the response
 // endpoint and an image source for the image endpoint.
 #pragma once
@@ -158,7 +158,7 @@ class SimCamera : public UsbBackend {
     ImageSource imageSource_;
     std::array<uint32_t, kSensorRegisters> sensorRegisters_{};
     std::array<uint8_t, kLogicRegisters> logicRegisters_{};
-    std::thread thread_;  // last: starts after everything above exists
+    std::thread thread_;  // started by the first transfer
 };
 
 }  // namespace bayercam::sim

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "api/library/auto_exposure.h"
+#include "api/library/auto_white_balance.h"
 #include "bayercam/video_stream.h"
 #include "platform/kernel/thread_cpu.h"
 #include "tools/command_outcome.h"
@@ -32,6 +33,7 @@ struct CaptureOptions {
     std::vector<std::string> settings;
     bool overwrite = false;
     bool autoExposure = false;
+    bool autoWhiteBalance = false;
 };
 
 // Client frames in circulation, at most: the writer may fall most of a second behind the
@@ -192,15 +194,35 @@ bayercam_frame Described(const client::Frame& frame, const FrameOutput& format) 
     return described;
 }
 
-// The stream's frames steer the exposure until it settles; none of them is written.
-client::Status SettleExposure(client::VideoStream& stream, library::AutoExposure& exposure,
-                              const client::Filter& filter, const CameraDevice* camera,
-                              const FrameOutput& format, uint32_t timeoutMs) {
-    for (int i = 0; i < kMaxSettleFrames && !exposure.Settled(); ++i) {
+// The loops above the driver that steer the camera from the frames it delivers.
+struct FrameLoops {
+    library::AutoExposure exposure;
+    library::AutoWhiteBalance whiteBalance;
+
+    bool Enabled() const { return exposure.Enabled() || whiteBalance.Enabled(); }
+    bool Settled() const {
+        return (!exposure.Enabled() || exposure.Settled()) &&
+               (!whiteBalance.Enabled() || whiteBalance.Settled());
+    }
+    void Observe(const bayercam_frame& frame, const client::Filter& filter,
+                 const CameraDevice* camera) {
+        const library::FramesRead framesRead = [camera] {
+            return uint32_t(camera->frameCounter.load());
+        };
+        exposure.Observe(frame, filter, framesRead);
+        whiteBalance.Observe(frame, filter, framesRead);
+    }
+};
+
+// The stream's frames steer the loops until they settle; none of them is written.
+client::Status SettleLoops(client::VideoStream& stream, FrameLoops& loops,
+                           const client::Filter& filter, const CameraDevice* camera,
+                           const FrameOutput& format, uint32_t timeoutMs) {
+    for (int i = 0; i < kMaxSettleFrames && !loops.Settled(); ++i) {
         client::Frame* frame = nullptr;
         client::Status status = stream.Next(timeoutMs, &frame);
         if (!status.ok()) return status;
-        exposure.Observe(Described(*frame, format), filter, uint32_t(camera->frameCounter.load()));
+        loops.Observe(Described(*frame, format), filter, camera);
         status = stream.Requeue(frame);
         if (!status.ok()) return status;
     }
@@ -254,12 +276,16 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
         StopSignals signals;
         status = stream.Start();
         if (!status.ok()) return Fail(status.message);
-        library::AutoExposure exposure;
-        exposure.Enable(options.autoExposure);
-        if (options.autoExposure) {
-            status = SettleExposure(stream, exposure, filter, session->Device().Camera(), output,
-                                    stallLimit);
-            if (!status.ok()) return Fail("settling the exposure: " + status.message);
+        FrameLoops loops;
+        loops.exposure.Enable(options.autoExposure);
+        loops.whiteBalance.Enable(options.autoWhiteBalance);
+        if (loops.Enabled()) {
+            status =
+                SettleLoops(stream, loops, filter, session->Device().Camera(), output, stallLimit);
+            if (!status.ok())
+                return Fail((options.autoExposure ? "settling the exposure: "
+                                                  : "settling the white balance: ") +
+                            status.message);
         }
         auto lastFrame = std::chrono::steady_clock::now();
         auto lastProgress = lastFrame;
@@ -289,8 +315,7 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
             }
             lastFrame = now;
             tally.Count(*frame);
-            exposure.Observe(Described(*frame, output), filter,
-                             uint32_t(session->Device().Camera()->frameCounter.load()));
+            loops.Observe(Described(*frame, output), filter, session->Device().Camera());
             // A full queue holds the stream back: the pin drops what the camera sends meanwhile.
             const WriteJob job{frame, tally.delivered, stream.Raw(*frame)};
             while (!writer.Offer(job, kPollMs)) {
@@ -347,6 +372,9 @@ BAYERCAM_COMMAND(capture, [](CLI::App& app, const GlobalOptions& global, int& ex
     command->add_flag("--auto-exposure", options.autoExposure,
                       "Steer Exposure and GlobalGain toward a mid-grey image, settled before the "
                       "first frame is written");
+    command->add_flag("--auto-white-balance", options.autoWhiteBalance,
+                      "Steer RedGain and BlueGain until the image's greys are neutral, in place of "
+                      "WhiteBalance, settled before the first frame is written");
     command->callback([&global, &exitCode] { exitCode = RunCapture(global, options); });
 });
 

@@ -173,6 +173,7 @@ int ApplicationCamera::Start() {
     heldFrames_.assign(kStreamFrames, {});
     lastSequence_ = 0;
     autoExposure_.Restart();
+    autoWhiteBalance_.Restart();
     return 0;
 }
 
@@ -206,8 +207,11 @@ int ApplicationCamera::NextFrame(uint32_t timeoutMs, bayercam_frame** frame) {
     if (int code = WaitFrame(timeoutMs, &delivered)) return code;
     slot->held = delivered;
     Describe(*delivered, &slot->frame);
-    autoExposure_.Observe(slot->frame, filter_,
-                          static_cast<uint32_t>(session_->Camera()->frameCounter.load()));
+    const FramesRead framesRead = [this] {
+        return static_cast<uint32_t>(session_->Camera()->frameCounter.load());
+    };
+    autoExposure_.Observe(slot->frame, filter_, framesRead);
+    autoWhiteBalance_.Observe(slot->frame, filter_, framesRead);
     *frame = &slot->frame;
     return 0;
 }
@@ -259,6 +263,12 @@ int ApplicationCamera::StopLocked() {
 int ApplicationCamera::SetAutoExposure(bool on) {
     std::lock_guard<std::mutex> guard(streamLock_);
     autoExposure_.Enable(on);
+    return 0;
+}
+
+int ApplicationCamera::SetAutoWhiteBalance(bool on) {
+    std::lock_guard<std::mutex> guard(streamLock_);
+    autoWhiteBalance_.Enable(on);
     return 0;
 }
 

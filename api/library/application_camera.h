@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/library/auto_exposure.h"
+#include "api/library/auto_white_balance.h"
 #include "api/library/camera_session.h"
 #include "bayercam/bayercam.h"
 #include "bayercam/client.h"
@@ -45,6 +46,7 @@ class ApplicationCamera {
     int ReleaseFrame(bayercam_frame* frame);
     int Stop();
     int SetAutoExposure(bool on);
+    int SetAutoWhiteBalance(bool on);
     // Raw frames behind the delivered ones (bayercam_raw.h).
     int SetRawFrames(bool on);
     int FrameRaw(const bayercam_frame* frame, const uint8_t** data, uint32_t* width,
@@ -81,6 +83,7 @@ class ApplicationCamera {
     std::vector<HeldFrame> heldFrames_;
     uint64_t lastSequence_ = 0;
     AutoExposure autoExposure_;
+    AutoWhiteBalance autoWhiteBalance_;
     bool rawFrames_ = false;  // the next stream keeps each frame's raw frame
     bool gone_ = false;       // the camera left the bus
 

@@ -54,8 +54,7 @@ void AutoExposure::Enable(bool on) {
 }
 
 void AutoExposure::Restart() {
-    settledFrom_ = 0;
-    passOver_ = false;
+    watch_.Restart();
     settled_ = false;
     lastLight_ = 0;
     lastMean_ = 0;
@@ -83,13 +82,8 @@ double AutoExposure::Slope(double light, double mean, bool darker) const {
 }
 
 void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& filter,
-                           uint64_t framesRead) {
-    if (!enabled_ || frame.sequence < settledFrom_) return;
-    if (passOver_) {
-        passOver_ = false;
-        return;
-    }
-    if (!ReadLimits(filter)) return;
+                           const FramesRead& framesRead) {
+    if (!enabled_ || !watch_.Shows(frame.sequence) || !ReadLimits(filter)) return;
     const ControlProperty& exposureControl = *FindNamedControl("Exposure");
     const ControlProperty& gainControl = *FindNamedControl("GlobalGain");
     int32_t exposure = 0, gain = 0;
@@ -129,8 +123,7 @@ void AutoExposure::Observe(const bayercam_frame& frame, const client::Filter& fi
     if (exposureSet == exposure && gainSet == gain) return;
     if (exposureSet != exposure) WriteControl(filter, exposureControl, exposureSet);
     if (gainSet != gain) WriteControl(filter, gainControl, gainSet);
-    settledFrom_ = framesRead + 2;
-    passOver_ = true;
+    watch_.Changed(framesRead());
 }
 
 }  // namespace bayercam::library

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "api/library/change_watch.h"
 #include "bayercam/bayercam.h"
 #include "bayercam/client.h"
 
@@ -24,13 +25,10 @@ class AutoExposure {
     bool Settled() const { return settled_; }
     // A new stream: nothing is known about its frames yet.
     void Restart();
-    // Looks at a delivered frame. `framesRead` is the stream's count of raw frames read so far
-    // (the frame numbers' counter). A change shows in frames read from framesRead + 2 on, since
-    // the frame being read may have begun before it; until one of those arrives nothing more is
-    // changed. A frame's number is the count when its conversion ended, not when it was read, so
-    // the first frame numbered framesRead + 2 or more may still be an older one that waited
-    // for, or sat in, the conversion: it is passed over too.
-    void Observe(const bayercam_frame& frame, const client::Filter& filter, uint64_t framesRead);
+    // Looks at a delivered frame; frames that cannot show the last change are passed over
+    // (ChangeWatch).
+    void Observe(const bayercam_frame& frame, const client::Filter& filter,
+                 const FramesRead& framesRead);
 
   private:
     struct Limits {
@@ -44,8 +42,7 @@ class AutoExposure {
     bool enabled_ = false;
     bool limitsKnown_ = false;
     Limits limits_;
-    uint64_t settledFrom_ = 0;  // the first frame number that may show the last change
-    bool passOver_ = false;     // the next frame numbered settledFrom_ or more is passed over
+    ChangeWatch watch_;
     bool settled_ = false;
     // The light (exposure x gain factor) and mean luminance of the last frame looked at; a
     // light of 0 when that frame tells nothing (none yet, or clipped).

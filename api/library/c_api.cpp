@@ -144,6 +144,10 @@ int bayercam_set_auto_exposure(bayercam_camera* cam, int on) {
     return cam ? cam->camera->SetAutoExposure(on != 0) : -EINVAL;
 }
 
+int bayercam_set_auto_white_balance(bayercam_camera* cam, int on) {
+    return cam ? cam->camera->SetAutoWhiteBalance(on != 0) : -EINVAL;
+}
+
 const char* bayercam_last_error(bayercam_camera* cam) {
     return cam ? cam->camera->LastError() : openError.c_str();
 }

@@ -105,6 +105,11 @@ BAYERCAM_API int bayercam_stop(bayercam_camera* cam);
  * values it sets are saved like any other. Off when a camera is opened. */
 BAYERCAM_API int bayercam_set_auto_exposure(bayercam_camera* cam, int on);
 
+/* Steers RedGain and BlueGain from each delivered frame until its greys come out neutral, in
+ * place of the device's WhiteBalance (turned off on the first frame). Off when a camera is
+ * opened. */
+BAYERCAM_API int bayercam_set_auto_white_balance(bayercam_camera* cam, int on);
+
 /* One line about the last failed call on `cam` (or, with NULL, the last failed bayercam_open,
  * bayercam_list or bayercam_close of this thread). The text is the calling thread's copy, valid
  * until its next bayercam_last_error call. */

@@ -140,6 +140,9 @@ class Camera {
         Check(bayercam_set_region(camera_, x, y, width, height));
     }
     void SetAutoExposure(bool on) { Check(bayercam_set_auto_exposure(camera_, on ? 1 : 0)); }
+    void SetAutoWhiteBalance(bool on) {
+        Check(bayercam_set_auto_white_balance(camera_, on ? 1 : 0));
+    }
 
     void Start() { Check(bayercam_start(camera_)); }
     // An empty Frame when none came within `timeout`.

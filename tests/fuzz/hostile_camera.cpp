@@ -1,8 +1,10 @@
 #include "fuzz/hostile_camera.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "simcam/command_dispatcher.h"
@@ -17,6 +19,11 @@ constexpr uint8_t kSilentTransfer = 0xFF;  // the fault byte that leaves a trans
 // Chunks of the first three frame reads: failed frames make the capture thread back off, so
 // more would cost time without reaching new code.
 constexpr size_t kAttackedChunks = 3 * 22;
+// The shortest time between two frame requests the camera takes, as a frame rate bounds a real
+// one. A camera with its frame always ready let the capture thread read frames back to back,
+// about thirty for each frame the pipeline delivered (each 22 chunk requests), while the three
+// frames an input takes waited for their conversion: the time went to frames nobody saw.
+constexpr std::chrono::microseconds kFrameInterval{1000};
 
 // Response packets the driver reads after a command: two for the logic register and memory
 // reads, none for the others.
@@ -101,8 +108,9 @@ struct HostileCamera::Script {
     uint32_t owed = 0;    // response packets the driver will read, by the commands so far
     uint32_t queued = 0;  // response packets queued so far
     bool unplugged = false;
-    bool silenceUsed = false;  // the one unanswered transfer of the input
-    bool imageSilent = false;  // until the next frame request
+    bool silenceUsed = false;                         // the one unanswered transfer of the input
+    bool imageSilent = false;                         // until the next frame request
+    std::chrono::steady_clock::time_point lastFrame;  // when the last frame request was taken
 
     void OnCommand(sim::SimCamera& camera, const uint8_t* packet, uint32_t length);
     void OnImageControl(const uint8_t* packet, uint32_t length);
@@ -150,8 +158,14 @@ void HostileCamera::Script::OnCommand(sim::SimCamera& camera, const uint8_t* pac
 }
 
 void HostileCamera::Script::OnImageControl(const uint8_t* packet, uint32_t length) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (length > 0 && packet[0] == kFrameRequest) imageSilent = false;
+    std::unique_lock<std::mutex> guard(lock);
+    if (length == 0 || packet[0] != kFrameRequest) return;
+    imageSilent = false;
+    const auto now = std::chrono::steady_clock::now();
+    const auto next = lastFrame + kFrameInterval;
+    lastFrame = std::max(now, next);
+    guard.unlock();
+    if (next > now) std::this_thread::sleep_until(next);
 }
 
 bool HostileCamera::Script::OnChunk(uint8_t* buffer, uint32_t length, uint32_t* produced) {

@@ -31,6 +31,7 @@
 
 #include "bayercam/client.h"
 #include "bayercam/video_stream.h"
+#include "core/camera_device.h"
 #include "core/device_lifecycle.h"
 #include "fuzz/fuzz_target.h"
 #include "fuzz/hostile_camera.h"
@@ -41,16 +42,18 @@
 #include "platform/usb_stack/usb_bus.h"
 #include "props/control_requests.h"
 #include "robustness/device_scenario.h"
-#include "stream/capture_filter.h"
+#include "stream/capture_descriptors.h"
 #include "usb/frame_timeout.h"
 
 namespace {
 
 using namespace bayercam;
 
-// Short enough that an input with a silent frame costs little; long enough for a loaded machine
-// to fill a frame under the sanitizers.
-constexpr uint32_t kFrameTimeoutMs = 250;
+// Short enough that an input with a silent frame costs little (the fuzzer keeps such inputs and
+// mutates them, so they come back often); long enough for a loaded machine to fill a frame under
+// the sanitizers, which with the camera answering in the reader's thread takes a millisecond or
+// two. A frame that misses it fails, which costs coverage, never a false finding.
+constexpr uint32_t kFrameTimeoutMs = 50;
 constexpr uint32_t kFrameWaitMs = 3 * kFrameTimeoutMs;
 constexpr int kFrames = 3;
 // One unanswered packet (1 s) or frame, a whole start-up and three frame waits fit many times.
@@ -116,8 +119,10 @@ struct Rig {
         if (!NT_SUCCESS(KsPnpAddDevice(&driver, bus.PhysicalDevice(), &ksDevice))) return false;
         if (!NT_SUCCESS(KsPnpStartDevice(ksDevice))) return false;
         SetFrameTimeoutMs(kFrameTimeoutMs);  // the settings load sets it back
-        if (!filter.Open(*ksDevice, CaptureFilterDescriptor).ok()) return false;
-        // A small region keeps the conversion of a frame cheap.
+        // The device's own descriptor, whose data range follows the region: a small region then
+        // makes small client frames and a cheap conversion.
+        if (!filter.Open(*ksDevice, GetCameraDevice(ksDevice)->captureDescriptors->filter).ok())
+            return false;
         RoiRequest region{};
         region.width = 64;
         region.height = 32;
