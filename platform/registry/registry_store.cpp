@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -119,9 +120,15 @@ std::vector<RegistryValue> ReadValuesFile(int folderFd) {
                     static_cast<uint64_t>(info.st_size) <= kMaxValuesFileBytes;
     if (readable) {
         // Read to the end rather than trust the size: a file replaced by hand may still grow.
-        text.resize(kMaxValuesFileBytes + 1);
+        // The buffer starts at the size and grows to one byte past the limit at most; one of the
+        // limit's size for every read cost more than the rest of a device start.
+        text.resize(static_cast<size_t>(info.st_size) + 1);
         size_t done = 0;
-        while (done < text.size()) {
+        for (;;) {
+            if (done == text.size()) {
+                if (done > kMaxValuesFileBytes) break;
+                text.resize(std::min(2 * done, kMaxValuesFileBytes + 1));
+            }
             ssize_t n = read(fd, text.data() + done, text.size() - done);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) readable = false;

@@ -29,11 +29,16 @@ void ResetRegion(FuzzCamera& camera) {
 FuzzCamera& TheCamera() {
     static FuzzCamera* made = [] {
         auto* fuzz = new FuzzCamera;
-        auto backend = std::make_unique<sim::SimCamera>();
+        // Packets answered in the driver's thread, and frames at most a thousand a second: a
+        // camera with its frame always ready lets the capture thread read frames back to back,
+        // many for each one the pipe delivers.
+        sim::SimCameraOptions options;
+        options.completeInSubmit = true;
+        auto backend = std::make_unique<sim::SimCamera>(options);
         fuzz->sim = backend.get();
         fuzz->images = std::make_unique<sim::SimImageStream>(
             *fuzz->sim, std::make_unique<sim::FileScene>(std::vector<uint8_t>(sim::kFrameBytes)),
-            0.0);
+            1000.0);
         if (!client::Camera::Open(std::move(backend), &fuzz->camera).ok() ||
             !NT_SUCCESS(fuzz->camera->StartStatus()) ||
             !NT_SUCCESS(KsCreateFilter(fuzz->camera->Device(),

@@ -90,8 +90,8 @@ sim::SimFault DecodeFault(const uint8_t bytes[4], bool* silent) {
     return fault;
 }
 
-bool FillWholeChunk(uint8_t* buffer, uint32_t length, uint32_t* produced) {
-    std::memset(buffer, 0x40, length);
+// Moves nothing into the buffer: what a behaving camera's pixels are reaches no code.
+bool FillWholeChunk(uint8_t*, uint32_t length, uint32_t* produced) {
     *produced = length;
     return true;
 }
@@ -110,6 +110,7 @@ struct HostileCamera::Script {
     bool unplugged = false;
     bool silenceUsed = false;                         // the one unanswered transfer of the input
     bool imageSilent = false;                         // until the next frame request
+    uint32_t chunksOfFrame = 0;                       // answered since the last frame request
     std::chrono::steady_clock::time_point lastFrame;  // when the last frame request was taken
 
     void OnCommand(sim::SimCamera& camera, const uint8_t* packet, uint32_t length);
@@ -161,6 +162,7 @@ void HostileCamera::Script::OnImageControl(const uint8_t* packet, uint32_t lengt
     std::unique_lock<std::mutex> guard(lock);
     if (length == 0 || packet[0] != kFrameRequest) return;
     imageSilent = false;
+    chunksOfFrame = 0;
     const auto now = std::chrono::steady_clock::now();
     const auto next = lastFrame + kFrameInterval;
     lastFrame = std::max(now, next);
@@ -177,7 +179,10 @@ bool HostileCamera::Script::OnChunk(uint8_t* buffer, uint32_t length, uint32_t* 
         return false;
     }
     const uint32_t filled = b < 0x80 ? length : uint32_t(uint64_t{length} * (b & 0x7F) / 127);
-    std::memset(buffer, b, filled);
+    // Only a frame's first chunk gets the input's bytes: it holds the small region the pipeline
+    // converts, and the other chunks' bytes reach no code. Writing whole frames, page by page into
+    // buffers fresh from the allocator, took a fifth of the run time.
+    if (chunksOfFrame++ == 0) std::memset(buffer, b, filled);
     *produced = filled;
     return true;
 }
