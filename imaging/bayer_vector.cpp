@@ -499,36 +499,67 @@ struct WideMatrix {
     }
 };
 
-// q[i] holds, in its 128-bit block b, pixels 16b + 4i .. 16b + 4i + 3; afterwards q[i] holds the
-// pixels in order from 4 i lanes: a transpose of the 128-bit blocks.
-HWY_INLINE void TransposeBlocks(VU32 (&q)[4]) {
+// The pixels of a block as 32-bit words (blue, green, red, 0xFF from the lowest byte), in column
+// order over q[0] .. q[3].
+HWY_INLINE void PixelsInOrder(const Planes& even, const Planes& odd, VU32 (&q)[4]) {
+    const DU16 du;
     const DU32 du32;
-    const VU32 p[4] = {q[0], q[1], q[2], q[3]};
+    auto pack = [&](const Planes& c, VU16& blueGreen, VU16& redAlpha) {
+        blueGreen = hn::Or(hn::BitCast(du, c.blue), hn::ShiftLeft<8>(hn::BitCast(du, c.green)));
+        redAlpha = hn::Or(hn::BitCast(du, c.red), hn::Set(du, 0xFF00));
+    };
+    VU16 evenBlueGreen, evenRedAlpha, oddBlueGreen, oddRedAlpha;
+    pack(even, evenBlueGreen, evenRedAlpha);
+    pack(odd, oddBlueGreen, oddRedAlpha);
+#if HWY_TARGET <= HWY_AVX3
+    if constexpr (hn::MaxLanes(du32) == 16) {
+        // Two-table permutes across the whole vector: the word pairs into pixels of one parity,
+        // then the two parities into column order.
+        alignas(64) static constexpr uint16_t kLowerPixels[32] = {
+            0, 32, 1, 33, 2,  34, 3,  35, 4,  36, 5,  37, 6,  38, 7,  39,
+            8, 40, 9, 41, 10, 42, 11, 43, 12, 44, 13, 45, 14, 46, 15, 47};
+        alignas(64) static constexpr uint16_t kUpperPixels[32] = {
+            16, 48, 17, 49, 18, 50, 19, 51, 20, 52, 21, 53, 22, 54, 23, 55,
+            24, 56, 25, 57, 26, 58, 27, 59, 28, 60, 29, 61, 30, 62, 31, 63};
+        alignas(64) static constexpr uint32_t kFirstColumns[16] = {0, 16, 1, 17, 2, 18, 3, 19,
+                                                                   4, 20, 5, 21, 6, 22, 7, 23};
+        alignas(64) static constexpr uint32_t kNextColumns[16] = {8,  24, 9,  25, 10, 26, 11, 27,
+                                                                  12, 28, 13, 29, 14, 30, 15, 31};
+        const __m512i lowerPixels = _mm512_load_si512(kLowerPixels);
+        const __m512i upperPixels = _mm512_load_si512(kUpperPixels);
+        const __m512i firstColumns = _mm512_load_si512(kFirstColumns);
+        const __m512i nextColumns = _mm512_load_si512(kNextColumns);
+        auto pixels = [](VU16 blueGreen, const __m512i& order, VU16 redAlpha) {
+            return _mm512_permutex2var_epi16(blueGreen.raw, order, redAlpha.raw);
+        };
+        const __m512i evenLower = pixels(evenBlueGreen, lowerPixels, evenRedAlpha);
+        const __m512i evenUpper = pixels(evenBlueGreen, upperPixels, evenRedAlpha);
+        const __m512i oddLower = pixels(oddBlueGreen, lowerPixels, oddRedAlpha);
+        const __m512i oddUpper = pixels(oddBlueGreen, upperPixels, oddRedAlpha);
+        q[0] = VU32{_mm512_permutex2var_epi32(evenLower, firstColumns, oddLower)};
+        q[1] = VU32{_mm512_permutex2var_epi32(evenLower, nextColumns, oddLower)};
+        q[2] = VU32{_mm512_permutex2var_epi32(evenUpper, firstColumns, oddUpper)};
+        q[3] = VU32{_mm512_permutex2var_epi32(evenUpper, nextColumns, oddUpper)};
+        return;
+    }
+#endif
+    const VU32 evenLow = hn::ZipLower(du32, evenBlueGreen, evenRedAlpha);
+    const VU32 evenHigh = hn::ZipUpper(du32, evenBlueGreen, evenRedAlpha);
+    const VU32 oddLow = hn::ZipLower(du32, oddBlueGreen, oddRedAlpha);
+    const VU32 oddHigh = hn::ZipUpper(du32, oddBlueGreen, oddRedAlpha);
+    // Within each 128-bit block these hold pixels in order.
+    q[0] = hn::InterleaveLower(du32, evenLow, oddLow);
+    q[1] = hn::InterleaveUpper(du32, evenLow, oddLow);
+    q[2] = hn::InterleaveLower(du32, evenHigh, oddHigh);
+    q[3] = hn::InterleaveUpper(du32, evenHigh, oddHigh);
     if constexpr (hn::MaxLanes(du32) == 8) {
+        // Two blocks: the upper blocks hold the second half of the pixels.
+        const VU32 p[4] = {q[0], q[1], q[2], q[3]};
         q[0] = hn::ConcatLowerLower(du32, p[1], p[0]);
         q[1] = hn::ConcatLowerLower(du32, p[3], p[2]);
         q[2] = hn::ConcatUpperUpper(du32, p[1], p[0]);
         q[3] = hn::ConcatUpperUpper(du32, p[3], p[2]);
     }
-#if HWY_TARGET <= HWY_AVX3
-    if constexpr (hn::MaxLanes(du32) == 16) {
-        // Blocks (0, 2) or (1, 3) of a, then of b.
-        auto evenBlocks = [](VU32 a, VU32 b) {
-            return VU32{_mm512_shuffle_i32x4(a.raw, b.raw, 0x88)};
-        };
-        auto oddBlocks = [](VU32 a, VU32 b) {
-            return VU32{_mm512_shuffle_i32x4(a.raw, b.raw, 0xDD)};
-        };
-        const VU32 t0 = evenBlocks(p[0], p[1]);
-        const VU32 t1 = evenBlocks(p[2], p[3]);
-        const VU32 t2 = oddBlocks(p[0], p[1]);
-        const VU32 t3 = oddBlocks(p[2], p[3]);
-        q[0] = evenBlocks(t0, t1);
-        q[1] = evenBlocks(t2, t3);
-        q[2] = oddBlocks(t0, t1);
-        q[3] = oddBlocks(t2, t3);
-    }
-#endif
 }
 
 // Writes the pixels of a block as blue, green, red, 0xFF: `count` of them, all unless the block
@@ -536,23 +567,9 @@ HWY_INLINE void TransposeBlocks(VU32 (&q)[4]) {
 // row is written. In column order at `out`, or mirrored: the last pixel at `out`.
 HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out, size_t count,
                             bool mirror) {
-    const DU16 du;
     const DU32 du32;
-    auto zip = [&](const Planes& c, VU32& low, VU32& high) {
-        const VU16 blueGreen =
-            hn::Or(hn::BitCast(du, c.blue), hn::ShiftLeft<8>(hn::BitCast(du, c.green)));
-        const VU16 redAlpha = hn::Or(hn::BitCast(du, c.red), hn::Set(du, 0xFF00));
-        low = hn::ZipLower(du32, blueGreen, redAlpha);
-        high = hn::ZipUpper(du32, blueGreen, redAlpha);
-    };
-    VU32 evenLow, evenHigh, oddLow, oddHigh;
-    zip(even, evenLow, evenHigh);
-    zip(odd, oddLow, oddHigh);
-    // Within each 128-bit block these hold pixels in order.
-    VU32 q[4] = {
-        hn::InterleaveLower(du32, evenLow, oddLow), hn::InterleaveUpper(du32, evenLow, oddLow),
-        hn::InterleaveLower(du32, evenHigh, oddHigh), hn::InterleaveUpper(du32, evenHigh, oddHigh)};
-    TransposeBlocks(q);
+    VU32 q[4];
+    PixelsInOrder(even, odd, q);
     const size_t lanes = hn::Lanes(du32);
     size_t skipped = 0;  // scratch pixels before the first one stored
     if (mirror) {
