@@ -8,10 +8,10 @@
 namespace bayercam::library {
 namespace {
 
-// Properties whose request carries more than one value, or bytes.
 // Its set selects the register whose last written value its get answers.
 constexpr uint32_t kRegisterShadow = 58;
 
+// Properties whose request carries more than one value, or bytes.
 constexpr uint32_t kMultiValue[] = {44 /* RegionOfInterest */, 57 /* SensorRegisterWrite */,
                                     59 /* RawCommand */, 60 /* MemoryByte */};
 
