@@ -34,15 +34,15 @@ TEST(ControlParamsTest, PropertiesCarryTheControlsRangeAndDefault) {
     GObjectClass* source = SourceClass();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.property);
-        GParamSpec* spec = g_object_class_find_property(source, c.property);
-        ASSERT_NE(spec, nullptr);
-        ASSERT_EQ(G_PARAM_SPEC_VALUE_TYPE(spec), c.type);
-        EXPECT_EQ((spec->flags & G_PARAM_WRITABLE) != 0, c.writable);
+        GParamSpec* param = g_object_class_find_property(source, c.property);
+        ASSERT_NE(param, nullptr);
+        ASSERT_EQ(G_PARAM_SPEC_VALUE_TYPE(param), c.type);
+        EXPECT_EQ((param->flags & G_PARAM_WRITABLE) != 0, c.writable);
         if (c.type == G_TYPE_BOOLEAN) {
-            EXPECT_EQ(G_PARAM_SPEC_BOOLEAN(spec)->default_value, c.byDefault != 0);
+            EXPECT_EQ(G_PARAM_SPEC_BOOLEAN(param)->default_value, c.byDefault != 0);
             continue;
         }
-        GParamSpecInt* range = G_PARAM_SPEC_INT(spec);
+        GParamSpecInt* range = G_PARAM_SPEC_INT(param);
         EXPECT_EQ(range->minimum, c.minimum);
         EXPECT_EQ(range->maximum, c.maximum);
         EXPECT_EQ(range->default_value, c.byDefault);
