@@ -352,6 +352,14 @@ void GetString(SourceState& s, const std::string& field, GValue* value) {
     g_value_set_string(value, field.empty() ? nullptr : field.c_str());
 }
 
+// The control a property id past the fixed ones stands for; warns of an unknown id.
+bool ControlIndex(GObject* object, guint id, GParamSpec* pspec, size_t* index) {
+    *index = id - PROP_FIRST_CONTROL;
+    if (id >= PROP_FIRST_CONTROL && *index < Controls().size()) return true;
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    return false;
+}
+
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
     SourceState& s = StateOf(object);
     switch (id) {
@@ -369,11 +377,8 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
             return;
         }
     }
-    size_t index = id - PROP_FIRST_CONTROL;
-    if (id < PROP_FIRST_CONTROL || index >= Controls().size()) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        return;
-    }
+    size_t index = 0;
+    if (!ControlIndex(object, id, pspec, &index)) return;
     const ControlParam& control = Controls()[index];
     int32_t wanted = ControlFromValue(control, value);
     std::lock_guard<std::mutex> guard(s.lock);
@@ -401,11 +406,8 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
             g_value_set_uint64(value, s.dropped);
             return;
     }
-    size_t index = id - PROP_FIRST_CONTROL;
-    if (id < PROP_FIRST_CONTROL || index >= Controls().size()) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        return;
-    }
+    size_t index = 0;
+    if (!ControlIndex(object, id, pspec, &index)) return;
     const ControlParam& control = Controls()[index];
     // The camera's own value once open (clamped, or changed by the stream); before, what was
     // asked for, else the default.
