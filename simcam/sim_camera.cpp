@@ -205,6 +205,12 @@ void SimCamera::QueueResponse(const uint8_t* data, uint32_t length) {
     WakeLocked();
 }
 
+void SimCamera::SetAnswerEmptyReads(bool answer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    answerEmptyReads_ = answer;
+    WakeLocked();
+}
+
 uint32_t SimCamera::SensorRegister(int address) const {
     std::lock_guard<std::mutex> guard(lock_);
     return address >= 0 && address < kSensorRegisters ? sensorRegisters_[address] : 0;
@@ -236,6 +242,7 @@ void SimCamera::StartNewRun() {
     faults_.clear();
     halted_.clear();
     responses_.clear();
+    answerEmptyReads_ = false;
     commands_.clear();
     WakeLocked();
 }
@@ -377,7 +384,7 @@ bool SimCamera::ServeHead(uint8_t endpoint, std::deque<Entry>& queue, std::vecto
         return finish(USBD_STATUS_SUCCESS, limit + overrun);
     }
     if (endpoint == kResponseEndpoint) {
-        if (responses_.empty()) return false;
+        if (responses_.empty()) return answerEmptyReads_ && finish(USBD_STATUS_SUCCESS, overrun);
         const std::vector<uint8_t>& response = responses_.front();
         uint32_t length = std::min(limit, static_cast<uint32_t>(response.size()));
         // A zero-length packet has no bytes, and its data pointer may be null.

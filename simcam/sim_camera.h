@@ -83,6 +83,10 @@ class SimCamera : public UsbBackend {
     void WakeImageSource();
     // Queues one packet for the response endpoint (any length; a short one makes a short read).
     void QueueResponse(const uint8_t* data, uint32_t length);
+    // With `answer` set, a read on the response endpoint that finds nothing queued completes at
+    // once with a zero-length packet instead of waiting for the reader's time-out: a fuzzed camera
+    // would otherwise spend a whole packet time-out on each answer it left out. Until the next run.
+    void SetAnswerEmptyReads(bool answer);
 
     // ---- Register file ----
     uint32_t SensorRegister(int address) const;
@@ -92,8 +96,9 @@ class SimCamera : public UsbBackend {
 
     // ---- Test controls and observations ----
     void AddFault(const SimFault& fault);
-    // Forgets what earlier runs left: armed faults, halted endpoints, queued responses and the
-    // record of received commands, so that a camera shared by many runs starts each one clean.
+    // Forgets what earlier runs left: armed faults, halted endpoints, queued responses, answered
+    // empty reads and the record of received commands, so that a camera shared by many runs starts
+    // each one clean.
     void StartNewRun();
     void SetPortStatus(uint32_t status);
     // Pulls the cable: every pending transfer completes with a device-gone status, later
@@ -152,6 +157,7 @@ class SimCamera : public UsbBackend {
     std::set<uint8_t> halted_;
     std::map<uint8_t, int> haltsCleared_;
     std::deque<std::vector<uint8_t>> responses_;
+    bool answerEmptyReads_ = false;
     std::vector<std::vector<uint8_t>> commands_;
     CommandHandler commandHandler_;
     CommandHandler imageControl_;

@@ -9,6 +9,14 @@
 namespace bayercam {
 namespace {
 
+#ifndef BAYERCAM_FUZZ_PACKET_TIMEOUT_MS
+constexpr uint32_t kPacketTimeoutMs = 1000;
+#else
+// Fuzz builds wait less: their camera answers at once or leaves the answer out on purpose, and a
+// second per silence was most of a fuzz run.
+constexpr uint32_t kPacketTimeoutMs = BAYERCAM_FUZZ_PACKET_TIMEOUT_MS;
+#endif
+
 // A 64-byte transfer on `pipe` from or into `buffer`, direction from the endpoint address.
 URB* BuildPacketUrb(const USBD_PIPE_INFORMATION& pipe, uint8_t* buffer) {
     auto* urb = static_cast<URB*>(ExAllocatePoolZero(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER)));

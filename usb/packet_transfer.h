@@ -10,15 +10,12 @@ namespace bayercam {
 
 struct CameraDevice;
 
-// The longest wait for one packet: a camera that does not take or answer a packet within it has
-// the transfer cancelled, and the transfer fails with STATUS_TIMEOUT.
-constexpr uint32_t kPacketTimeoutMs = 1000;
-
 constexpr uint8_t kFrameStartMark = 0x02;
 constexpr uint8_t kFrameEndMark = 0x03;
 
 // Moves one 64-byte packet on pipe `pipeIndex`, in the pipe's own direction; `*transferred` gets
-// the bytes really moved. Waits at most kPacketTimeoutMs.
+// the bytes really moved. Waits at most one packet time-out (1 s): a camera that does not
+// take or answer the packet within it has the transfer cancelled, which fails with STATUS_TIMEOUT.
 NTSTATUS TransferPacket(CameraDevice* device, uint32_t pipeIndex, uint8_t* buffer,
                         uint32_t* transferred);
 // True only when all 64 bytes went out on the command pipe; a packet that did not counts in

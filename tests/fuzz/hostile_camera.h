@@ -16,7 +16,7 @@
 //               acknowledgement does
 //   image:      per chunk one byte b; < 0x80 fills the chunk, 0xFF leaves it unanswered until the
 //               next frame request, else (b & 0x7F)/127 of it
-// Frame requests are taken at most one a millisecond, as a frame rate bounds a real camera.
+// Frame requests are taken at most four a millisecond, as a frame rate bounds a real camera.
 // At most one transfer per input goes unanswered, and only when the caller allows it: each
 // costs a full time-out, where an answered input costs a few milliseconds.
 #pragma once

@@ -220,6 +220,24 @@ TEST(SimCamera, StartNewRunForgetsFaultsHaltsResponsesAndCommands) {
     EXPECT_EQ(response.data[0], 0x11);
 }
 
+TEST(SimCamera, EmptyReadsWaitUnlessAnsweredForTheRun) {
+    SimCamera camera;
+    camera.SetConfiguration(1);
+    Pending waiting(kResponseEndpoint);
+    ASSERT_EQ(camera.Submit(&waiting.transfer), USBD_STATUS_SUCCESS);
+    EXPECT_EQ(camera.PendingTransfers(), 1);
+    camera.SetAnswerEmptyReads(true);  // also answers the read already waiting
+    waiting.Wait();
+    EXPECT_EQ(waiting.transfer.status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(waiting.transfer.actualLength, 0u);
+    camera.StartNewRun();
+    Pending next(kResponseEndpoint);
+    ASSERT_EQ(camera.Submit(&next.transfer), USBD_STATUS_SUCCESS);
+    EXPECT_EQ(camera.PendingTransfers(), 1);
+    camera.Unplug();
+    next.Wait();
+}
+
 TEST(SimCamera, FaultsCountFromWhenTheyAreAdded) {
     SimCamera camera;
     camera.SetConfiguration(1);
