@@ -271,17 +271,28 @@ struct Gains {
     }
 };
 
+// The 512-bit targets with byte permutes store pixels through saturating packs, which clamp
+// every channel to 0..255 on the way: their matrix outputs skip the clamp of their own.
+#if HWY_TARGET <= HWY_AVX3_DL
+constexpr bool kStoreSaturates = true;
+#else
+constexpr bool kStoreSaturates = false;
+#endif
+
+// A matrix output clamped to 0..255, or left to the store to clamp.
 HWY_INLINE V16 Clamp255(V16 v) {
+    if constexpr (kStoreSaturates) return v;
     const D16 d;
     return hn::Min(hn::Max(v, hn::Zero(d)), hn::Set(d, 255));
 }
 
-// out = min(255, max(0, (P >> 6) - (N >> 6))) for sums below 2^16.
+// out = min(255, max(0, (P >> 6) - (N >> 6))) for sums below 2^16 (the min left to the store
+// where it saturates).
 HWY_INLINE V16 ShortOutput(VU16 positive, VU16 negative) {
     const DU16 du;
-    return hn::BitCast(
-        D16(), hn::Min(hn::SaturatedSub(hn::ShiftRight<6>(positive), hn::ShiftRight<6>(negative)),
-                       hn::Set(du, 255)));
+    const VU16 out = hn::SaturatedSub(hn::ShiftRight<6>(positive), hn::ShiftRight<6>(negative));
+    if constexpr (kStoreSaturates) return hn::BitCast(D16(), out);
+    return hn::BitCast(D16(), hn::Min(out, hn::Set(du, 255)));
 }
 
 // The matrix of colour correction and its scalings (only the diagonal coefficients positive),
@@ -499,11 +510,60 @@ struct WideMatrix {
     }
 };
 
+#if HWY_TARGET <= HWY_AVX3_DL
+// Byte indexes for the two-table byte permutes of PixelsInOrder. The saturating packs of the
+// even and the odd group leave pixel p's byte at index 16 (p / 16) + 8 (p % 2) + (p / 2) % 8 of
+// each channel. half[h] gathers the words that the two word interleaves turn into q[2h] and
+// q[2h + 1]: word i of 128-bit block b feeds pixel 32h + 4b + i (i < 4) or 32h + 16 + 4b + i - 4;
+// each word takes the pixel's byte from the first table and then from the second.
+struct PixelTables {
+    alignas(64) uint8_t half[2][64];
+};
+
+constexpr PixelTables MakePixelTables(bool mirror) {
+    PixelTables tables{};
+    for (int h = 0; h < 2; ++h) {
+        for (int word = 0; word < 32; ++word) {
+            const int block = word / 8;
+            const int i = word % 8;
+            const int column = 32 * h + (i < 4 ? 4 * block + i : 16 + 4 * block + i - 4);
+            const int p = mirror ? 63 - column : column;
+            const int source = 16 * (p / 16) + 8 * (p % 2) + (p / 2) % 8;
+            tables.half[h][2 * word] = static_cast<uint8_t>(source);
+            tables.half[h][2 * word + 1] = static_cast<uint8_t>(64 + source);
+        }
+    }
+    return tables;
+}
+
+inline constexpr PixelTables kPixelTables[2] = {MakePixelTables(false), MakePixelTables(true)};
+#endif
+
 // The pixels of a block as 32-bit words (blue, green, red, 0xFF from the lowest byte), in column
-// order over q[0] .. q[3].
-HWY_INLINE void PixelsInOrder(const Planes& even, const Planes& odd, VU32 (&q)[4]) {
-    const DU16 du;
+// order over q[0] .. q[3], or mirrored: the last column first.
+HWY_INLINE void PixelsInOrder(const Planes& even, const Planes& odd, bool mirror, VU32 (&q)[4]) {
     const DU32 du32;
+#if HWY_TARGET <= HWY_AVX3_DL
+    if constexpr (hn::MaxLanes(du32) == 16) {
+        // Each channel saturated to bytes, both groups in one vector; blue with green and red
+        // with 0xFF gathered into words in pixel order; the words interleaved into pixels.
+        const __m512i blue = _mm512_packus_epi16(even.blue.raw, odd.blue.raw);
+        const __m512i green = _mm512_packus_epi16(even.green.raw, odd.green.raw);
+        const __m512i red = _mm512_packus_epi16(even.red.raw, odd.red.raw);
+        const __m512i opaque = _mm512_set1_epi8(-1);
+        const PixelTables& tables = kPixelTables[mirror ? 1 : 0];
+        BAYERCAM_UNROLL
+        for (int h = 0; h < 2; ++h) {
+            const __m512i order = _mm512_load_si512(tables.half[h]);
+            const __m512i blueGreen = _mm512_permutex2var_epi8(blue, order, green);
+            const __m512i redAlpha = _mm512_permutex2var_epi8(red, order, opaque);
+            q[2 * h] = VU32{_mm512_unpacklo_epi16(blueGreen, redAlpha)};
+            q[2 * h + 1] = VU32{_mm512_unpackhi_epi16(blueGreen, redAlpha)};
+        }
+        return;
+    }
+#endif
+    const DU16 du;
     auto pack = [&](const Planes& c, VU16& blueGreen, VU16& redAlpha) {
         blueGreen = hn::Or(hn::BitCast(du, c.blue), hn::ShiftLeft<8>(hn::BitCast(du, c.green)));
         redAlpha = hn::Or(hn::BitCast(du, c.red), hn::Set(du, 0xFF00));
@@ -560,6 +620,11 @@ HWY_INLINE void PixelsInOrder(const Planes& even, const Planes& odd, VU32 (&q)[4
         q[2] = hn::ConcatUpperUpper(du32, p[1], p[0]);
         q[3] = hn::ConcatUpperUpper(du32, p[3], p[2]);
     }
+    if (mirror) {
+        const VU32 p[4] = {q[0], q[1], q[2], q[3]};
+        BAYERCAM_UNROLL
+        for (int i = 0; i < 4; ++i) q[i] = hn::Reverse(du32, p[3 - i]);
+    }
 }
 
 // Writes the pixels of a block as blue, green, red, 0xFF: `count` of them, all unless the block
@@ -569,15 +634,10 @@ HWY_INLINE void StorePixels(const Planes& even, const Planes& odd, uint8_t* out,
                             bool mirror) {
     const DU32 du32;
     VU32 q[4];
-    PixelsInOrder(even, odd, q);
+    PixelsInOrder(even, odd, mirror, q);
     const size_t lanes = hn::Lanes(du32);
-    size_t skipped = 0;  // scratch pixels before the first one stored
-    if (mirror) {
-        const VU32 p[4] = {q[0], q[1], q[2], q[3]};
-        BAYERCAM_UNROLL
-        for (int i = 0; i < 4; ++i) q[i] = hn::Reverse(du32, p[3 - i]);
-        skipped = 4 * lanes - count;
-    }
+    // Scratch pixels before the first one stored.
+    const size_t skipped = mirror ? 4 * lanes - count : 0;
     if (count == 4 * lanes) {
         BAYERCAM_UNROLL
         for (int i = 0; i < 4; ++i) {

@@ -1,9 +1,7 @@
-// The two frame converters and the padded work copy they share. A colour frame is converted in
-// horizontal stripes, one per worker of the processor's pool: every stripe pads its raw rows,
-// then (once all are padded and the border is filled) measures its part of the white balance,
-// then (once the gains are set from the stripes' sums) converts its rows.
+// The two frame converters and the padded work copy they share. On a worker pool a colour frame
+// is converted in horizontal bands that the threads take as they come: every band is padded,
+// then (with white balance on) measured, the gains set from the bands' sums, then converted.
 #include <algorithm>
-#include <barrier>
 #include <cstdint>
 #include <cstring>
 
@@ -30,39 +28,42 @@ uint8_t* WorkRow(const ImageProcessor* processor, int64_t y) {
     return processor->pixelOrigin + y * static_cast<ptrdiff_t>(processor->workStride);
 }
 
+// Raw rows first .. end - 1 into the work buffer, with the border that belongs to them: each
+// row's columns mirror about its edge columns, and the band at the top or the bottom also fills
+// the border rows. The top rows mirror about row 0; the bottom rows repeat rows height - 4 and
+// height - 3, which keeps the Bayer phase of every row. Every byte comes from the raw frame, so
+// bands can be padded at once.
 void PadRows(ImageProcessor* processor, const uint8_t* raw, uint32_t offset, uint32_t step,
              uint32_t first, uint32_t end) {
-    for (uint32_t y = first; y < end; ++y) {
-        std::memcpy(WorkRow(processor, y), raw + offset + size_t{y} * step, processor->width);
-    }
-}
-
-void PadBorder(ImageProcessor* processor) {
     const uint32_t width = processor->width;
     const uint32_t height = processor->height;
-    if (width < kMinPaddedSize || height < kMinPaddedSize) return;
-    auto row = [&](int64_t y) { return WorkRow(processor, y); };
-
-    // Top rows mirror about row 0; the bottom rows repeat rows height - 4 and height - 3, which
-    // keeps the Bayer phase of every row.
-    std::memcpy(row(-2), row(2), width);
-    std::memcpy(row(-1), row(1), width);
-    std::memcpy(row(height), row(height - 4), width);
-    std::memcpy(row(int64_t{height} + 1), row(height - 3), width);
-
-    // Columns mirror about the edge column, border rows included, which fills the corners.
-    for (int64_t y = -2; y <= int64_t{height} + 1; ++y) {
-        uint8_t* line = row(y);
+    const bool bordered = width >= kMinPaddedSize && height >= kMinPaddedSize;
+    auto pad = [&](int64_t y, uint32_t rawRow) {
+        uint8_t* line = WorkRow(processor, y);
+        std::memcpy(line, raw + offset + size_t{rawRow} * step, width);
+        if (!bordered) return;
         line[-1] = line[1];
         line[-2] = line[2];
         line[width] = line[width - 2];
         line[width + 1] = line[width - 3];
+    };
+    for (uint32_t y = first; y < end; ++y) pad(y, y);
+    if (!bordered) return;
+    if (first == 0) {
+        pad(-2, 2);
+        pad(-1, 1);
+    }
+    if (end == height) {
+        pad(height, height - 4);
+        pad(int64_t{height} + 1, height - 3);
     }
 }
 
-constexpr uint32_t kMostStripes = 8;
+// More bands than threads, so that a thread that starts late takes fewer of them; few enough
+// that each stays worth a hand-over.
+constexpr uint32_t kMostBands = 32;
 
-// One colour frame on its way through the stripes.
+// One colour frame on its way through the bands.
 struct ColorFrameJob {
     const BayerKernelSet& kernels;
     ImageProcessor* processor;
@@ -70,65 +71,62 @@ struct ColorFrameJob {
     uint32_t offset;
     uint32_t step;
     BayerPhase phase;
-    bool balance;
     bool color;
     ImageDestination image;
-    uint32_t stripes;
-    ChannelSums sums[kMostStripes] = {};
-    bool padded = false;
+    uint32_t bands;
+    ChannelSums sums[kMostBands] = {};
 
-    // Runs on one thread once every stripe has reached the barrier: first the border, then the
-    // gains from the stripes' sums, added in stripe order.
-    struct Joint {
-        ColorFrameJob* job;
-        void operator()() noexcept { job->BetweenSteps(); }
-    };
-    std::barrier<Joint> joint{stripes, Joint{this}};
-
-    void BetweenSteps() {
-        if (!padded) {
-            padded = true;
-            PadBorder(processor);
-            return;
-        }
-        ChannelSums total{};
-        for (uint32_t i = 0; i < stripes; ++i) {
-            total.red += sums[i].red;
-            total.green += sums[i].green;
-            total.blue += sums[i].blue;
-        }
-        SetFrameGainsFromSums(processor, total);
-        processor->redGain.exchange(processor->frameRedGain);
-        processor->greenGain.exchange(processor->frameGreenGain);
-        processor->blueGain.exchange(processor->frameBlueGain);
+    uint32_t First(uint32_t band) const {
+        return static_cast<uint32_t>(uint64_t{processor->height} * band / bands);
     }
 
-    void RunStripe(uint32_t stripe) {
-        const uint32_t height = processor->height;
-        const auto first = static_cast<uint32_t>(uint64_t{height} * stripe / stripes);
-        const auto end = static_cast<uint32_t>(uint64_t{height} * (stripe + 1) / stripes);
-        PadRows(processor, raw, offset, step, first, end);
-        joint.arrive_and_wait();
-        if (balance) {
-            sums[stripe] = kernels.balanceSums(processor, phase, first, end);
-            joint.arrive_and_wait();
-        }
-        const KernelRows rows{first, end, image};
-        if (color) {
-            kernels.convertColorRows(processor, phase, rows);
+    static void Pad(void* context, uint32_t band) {
+        auto& job = *static_cast<ColorFrameJob*>(context);
+        PadRows(job.processor, job.raw, job.offset, job.step, job.First(band), job.First(band + 1));
+    }
+    static void Balance(void* context, uint32_t band) {
+        auto& job = *static_cast<ColorFrameJob*>(context);
+        job.sums[band] =
+            job.kernels.balanceSums(job.processor, job.phase, job.First(band), job.First(band + 1));
+    }
+    static void Convert(void* context, uint32_t band) {
+        auto& job = *static_cast<ColorFrameJob*>(context);
+        const KernelRows rows{job.First(band), job.First(band + 1), job.image};
+        if (job.color) {
+            job.kernels.convertColorRows(job.processor, job.phase, rows);
         } else {
-            kernels.convertLumaRows(processor, phase, rows);
+            job.kernels.convertLumaRows(job.processor, job.phase, rows);
         }
     }
 
-    static void Stripe(void* job, uint32_t stripe) {
-        static_cast<ColorFrameJob*>(job)->RunStripe(stripe);
+    // Runs one step over every band, on the pool when there is more than one.
+    void ForEachBand(WorkerPool::Task step) {
+        if (bands == 1) return step(this, 0);
+        processor->workers->Run(step, this, bands);
+    }
+
+    void Run(bool balance) {
+        ForEachBand(Pad);
+        if (balance) {
+            ForEachBand(Balance);
+            ChannelSums total{};
+            for (uint32_t i = 0; i < bands; ++i) {
+                total.red += sums[i].red;
+                total.green += sums[i].green;
+                total.blue += sums[i].blue;
+            }
+            SetFrameGainsFromSums(processor, total);
+            processor->redGain.exchange(processor->frameRedGain);
+            processor->greenGain.exchange(processor->frameGreenGain);
+            processor->blueGain.exchange(processor->frameBlueGain);
+        }
+        ForEachBand(Convert);
     }
 };
 
-uint32_t StripeCount(const ImageProcessor* processor) {
-    if (!processor->workers) return 1;
-    return std::min(processor->workers->Parts(), kMostStripes);
+uint32_t BandCount(const ImageProcessor* processor) {
+    if (!processor->workers || processor->workers->Threads() == 1) return 1;
+    return std::min(processor->height, kMostBands);
 }
 
 // The output buffer as a destination: rows packed top to bottom.
@@ -161,13 +159,9 @@ bool ConvertColorFrameWithInto(const BayerKernelSet& kernels, ImageProcessor* pr
     KeReleaseSpinLock(&processor->matrixLock);
 
     const bool color = processor->colorEnable.load() != 0;
-    const uint32_t stripes = StripeCount(processor);
-    ColorFrameJob job{kernels, processor, raw, offset, step, phase, balance, color, image, stripes};
-    if (stripes == 1) {
-        ColorFrameJob::Stripe(&job, 0);
-    } else {
-        processor->workers->Run(ColorFrameJob::Stripe, &job);
-    }
+    ColorFrameJob job{kernels, processor,           raw, offset, step, phase, color,
+                      image,   BandCount(processor)};
+    job.Run(balance);
     return true;
 }
 
@@ -195,7 +189,6 @@ BayerPhase PhaseFromPipelineMode(int32_t mode) {
 
 void PadRawFrame(ImageProcessor* processor, const uint8_t* raw, uint32_t offset, uint32_t step) {
     PadRows(processor, raw, offset, step, 0, processor->height);
-    PadBorder(processor);
 }
 
 void ConvertColorFrameWith(const BayerKernelSet& kernels, ImageProcessor* processor,

@@ -93,7 +93,7 @@ void ExpectMatch(const Shape& shape, BayerPhase phase, const Layout& layout,
         std::to_string(static_cast<int>(phase)) + (layout.bottomUp ? " bottom-up" : "") +
         (layout.mirror ? " mirrored" : "") + (settings.colorEnable ? "" : " luma") +
         (settings.whiteBalance ? " balanced" : "") + " on " +
-        std::to_string(pool ? pool->Parts() : 1) + " threads";
+        std::to_string(pool ? pool->Threads() : 1) + " threads";
     EXPECT_TRUE(client.bytes == Rearranged(plain.output(), shape, layout)) << what;
     EXPECT_EQ(Gains(plain.get()), Gains(striped.get())) << what;
 }
