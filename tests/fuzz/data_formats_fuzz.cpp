@@ -56,6 +56,10 @@ void Exercise(bayercam::fuzz::FuzzCamera& camera, const uint8_t* data, size_t si
                                 static_cast<uint32_t>(firstBytes), (flags & 0x10) != 0, &pin)))
         return;
     KsPinChangeFormat(pin, AsFormat(second), static_cast<uint32_t>(bytes - firstBytes));
+    // A queued frame is the pin's until it completes it, which for a frame not delivered in time is
+    // when the pin closes: its buffer and header outlive the pin.
+    std::unique_ptr<uint8_t[]> frame;
+    KSSTREAM_HEADER header{};
     // A quarter of the inputs, and frames of at most 256 KiB: a streamed frame costs several times
     // the rest of an input (its buffers are fresh pages every time), a whole-sensor frame's
     // conversion under the sanitizers a hundred times, and hostile_device streams three frames an
@@ -64,8 +68,7 @@ void Exercise(bayercam::fuzz::FuzzCamera& camera, const uint8_t* data, size_t si
         // One frame of the size the format names, or a smaller one.
         uint32_t frameBytes = pin->ConnectionFormat->SampleSize;
         if (flags & 0x08) frameBytes /= 3;
-        std::unique_ptr<uint8_t[]> frame(new uint8_t[frameBytes]);
-        KSSTREAM_HEADER header{};
+        frame.reset(new uint8_t[frameBytes]);
         header.Size = sizeof header;
         header.Data = frame.get();
         header.FrameExtent = frameBytes;
