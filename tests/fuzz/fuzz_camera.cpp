@@ -1,19 +1,21 @@
 #include "fuzz/fuzz_camera.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <vector>
+#include <thread>
 
 #include "core/camera_device.h"
 #include "platform/ks/ks_property.h"
 #include "platform/usb_stack/usb_bus.h"
 #include "props/control_requests.h"
-#include "simcam/file_scene.h"
-#include "simcam/scene.h"
-#include "simcam/sim_camera.h"
+#include "simcam/command_dispatcher.h"
 #include "stream/capture_descriptors.h"
 
 namespace bayercam::fuzz {
 namespace {
+
+constexpr uint8_t kFrameRequest = 0x02;
+constexpr std::chrono::microseconds kFrameInterval{250};
 
 void ResetRegion(FuzzCamera& camera) {
     RoiRequest region{};
@@ -29,16 +31,12 @@ void ResetRegion(FuzzCamera& camera) {
 FuzzCamera& TheCamera() {
     static FuzzCamera* made = [] {
         auto* fuzz = new FuzzCamera;
-        // Packets answered in the driver's thread, and frames at most a thousand a second: a
-        // camera with its frame always ready lets the capture thread read frames back to back,
-        // many for each one the pipe delivers.
+        // Packets answered in the driver's thread, as a camera with its answer ready does.
         sim::SimCameraOptions options;
         options.completeInSubmit = true;
         auto backend = std::make_unique<sim::SimCamera>(options);
         fuzz->sim = backend.get();
-        fuzz->images = std::make_unique<sim::SimImageStream>(
-            *fuzz->sim, std::make_unique<sim::FileScene>(std::vector<uint8_t>(sim::kFrameBytes)),
-            1000.0);
+        BehaveNormally(*fuzz->sim);
         if (!client::Camera::Open(std::move(backend), &fuzz->camera).ok() ||
             !NT_SUCCESS(fuzz->camera->StartStatus()) ||
             !NT_SUCCESS(KsCreateFilter(fuzz->camera->Device(),
@@ -51,6 +49,28 @@ FuzzCamera& TheCamera() {
         return fuzz;
     }();
     return *made;
+}
+
+void FramePacer::Wait() {
+    std::unique_lock<std::mutex> guard(lock_);
+    const auto now = std::chrono::steady_clock::now();
+    const auto next = last_ + kFrameInterval;
+    last_ = std::max(now, next);
+    guard.unlock();
+    if (next > now) std::this_thread::sleep_until(next);
+}
+
+void BehaveNormally(sim::SimCamera& camera) {
+    camera.StartNewRun();
+    auto pacer = std::make_shared<FramePacer>();
+    camera.SetImageControl([pacer](sim::SimCamera&, const uint8_t* packet, uint32_t length) {
+        if (length > 0 && packet[0] == kFrameRequest) pacer->Wait();
+    });
+    camera.SetCommandHandler(&sim::DispatchCommand);
+    camera.SetImageSource([](uint8_t*, uint32_t length, uint32_t* produced) {
+        *produced = length;
+        return true;
+    });
 }
 
 void FinishInput(FuzzCamera& camera) {

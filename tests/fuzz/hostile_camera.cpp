@@ -1,10 +1,8 @@
 #include "fuzz/hostile_camera.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "simcam/command_dispatcher.h"
@@ -19,13 +17,6 @@ constexpr uint8_t kSilentTransfer = 0xFF;  // the fault byte that leaves a trans
 // Chunks of the first three frame reads: failed frames make the capture thread back off, so
 // more would cost time without reaching new code.
 constexpr size_t kAttackedChunks = 3 * 22;
-// The shortest time between two frame requests the camera takes, as a frame rate bounds a real
-// one. A camera with its frame always ready let the capture thread read frames back to back,
-// about thirty for each frame the pipeline delivered (each 22 chunk requests), while the three
-// frames an input takes waited for their conversion: the time went to frames nobody saw. A
-// millisecond only made inputs wait: a quarter of one ran 60 % more inputs a second for no more
-// processor time.
-constexpr std::chrono::microseconds kFrameInterval{250};
 
 // Response packets the driver reads after a command: two for the logic register and memory
 // reads, none for the others.
@@ -92,12 +83,6 @@ sim::SimFault DecodeFault(const uint8_t bytes[4], bool* silent) {
     return fault;
 }
 
-// Moves nothing into the buffer: what a behaving camera's pixels are reaches no code.
-bool FillWholeChunk(uint8_t*, uint32_t length, uint32_t* produced) {
-    *produced = length;
-    return true;
-}
-
 }  // namespace
 
 struct HostileCamera::Script {
@@ -110,10 +95,10 @@ struct HostileCamera::Script {
     uint32_t owed = 0;    // response packets the driver will read, by the commands so far
     uint32_t queued = 0;  // response packets queued so far
     bool unplugged = false;
-    bool silenceUsed = false;                         // the one unanswered transfer of the input
-    bool imageSilent = false;                         // until the next frame request
-    uint32_t chunksOfFrame = 0;                       // answered since the last frame request
-    std::chrono::steady_clock::time_point lastFrame;  // when the last frame request was taken
+    bool silenceUsed = false;    // the one unanswered transfer of the input
+    bool imageSilent = false;    // until the next frame request
+    uint32_t chunksOfFrame = 0;  // answered since the last frame request
+    FramePacer pacer;
 
     void OnCommand(sim::SimCamera& camera, const uint8_t* packet, uint32_t length);
     void OnImageControl(const uint8_t* packet, uint32_t length);
@@ -165,11 +150,8 @@ void HostileCamera::Script::OnImageControl(const uint8_t* packet, uint32_t lengt
     if (length == 0 || packet[0] != kFrameRequest) return;
     imageSilent = false;
     chunksOfFrame = 0;
-    const auto now = std::chrono::steady_clock::now();
-    const auto next = lastFrame + kFrameInterval;
-    lastFrame = std::max(now, next);
     guard.unlock();
-    if (next > now) std::this_thread::sleep_until(next);
+    pacer.Wait();
 }
 
 bool HostileCamera::Script::OnChunk(uint8_t* buffer, uint32_t length, uint32_t* produced) {
@@ -247,13 +229,6 @@ void HostileCamera::Detach() {
 bool HostileCamera::Unplugged() const {
     std::lock_guard<std::mutex> guard(script_->lock);
     return script_->unplugged;
-}
-
-void BehaveNormally(sim::SimCamera& camera) {
-    camera.StartNewRun();
-    camera.SetImageControl(nullptr);
-    camera.SetCommandHandler(&sim::DispatchCommand);
-    camera.SetImageSource(&FillWholeChunk);
 }
 
 }  // namespace bayercam::fuzz

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "fuzz/fuzz_camera.h"
 #include "simcam/sim_camera.h"
 
 namespace bayercam::fuzz {
@@ -49,9 +50,5 @@ class HostileCamera {
     std::shared_ptr<Script> script_;  // shared with the hooks, which may outlive a detach
     sim::SimCamera* camera_ = nullptr;
 };
-
-// Hooks of a camera that behaves, with an image pipe that fills every chunk at once (no scene to
-// render): what a shared camera runs between inputs.
-void BehaveNormally(sim::SimCamera& camera);
 
 }  // namespace bayercam::fuzz

@@ -60,7 +60,9 @@ constexpr int kFrames = 3;
 // waits fit many times.
 constexpr std::chrono::seconds kInputBound{20};
 
-// Aborts the process when an input runs past its bound: a hang is a finding, not a stall.
+// Aborts the process when an input runs past its bound: a hang is a finding, not a stall. Time the
+// whole process stood still (stopped by a signal, a suspended machine) does not count: it looks
+// from here like a gap between two of the watchdog's own ticks.
 class Watchdog {
   public:
     Watchdog() : thread_([this] { Run(); }) { thread_.detach(); }
@@ -76,15 +78,18 @@ class Watchdog {
     }
 
   private:
+    static constexpr std::chrono::seconds kTick{1};
+    static constexpr std::chrono::seconds kStoodStill{5};
+
     void Run() {
         std::unique_lock<std::mutex> guard(lock_);
+        auto lastTick = std::chrono::steady_clock::now();
         for (;;) {
-            if (!armed_) {
-                wake_.wait(guard);
-                continue;
-            }
-            if (wake_.wait_until(guard, deadline_) == std::cv_status::timeout && armed_ &&
-                std::chrono::steady_clock::now() >= deadline_) {
+            wake_.wait_for(guard, kTick);
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastTick > kStoodStill) deadline_ += now - lastTick;
+            lastTick = now;
+            if (armed_ && now >= deadline_) {
                 std::fprintf(stderr, "HANG: an input ran past %lld s\n",
                              static_cast<long long>(kInputBound.count()));
                 std::abort();
