@@ -55,6 +55,10 @@ const char* VectorKernelTarget();
 // The instruction sets the vector kernels are compiled for, as a mask of HWY_ target bits.
 int64_t VectorKernelTargets();
 
+// Bytes allocated past the end of the work buffer: the last block of a row reads whole vectors,
+// up to kWorkReadSlack bytes past the last line, and throws those pixels away.
+constexpr uint32_t kWorkReadSlack = 64;
+
 // One complete set of the kernels the frame conversion runs, in their row forms.
 struct BayerKernelSet {
     void (*convertColorRows)(const ImageProcessor* processor, BayerPhase phase,

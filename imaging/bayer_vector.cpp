@@ -117,6 +117,8 @@ using VU16 = hn::Vec<DU16>;
 using V32 = hn::Vec<D32>;
 using VU32 = hn::Vec<DU32>;
 constexpr size_t kMaxBlockPixels = 64;
+// The last block of a row may read this far past the work buffer's last line.
+static_assert(kWorkReadSlack >= kMaxBlockPixels);
 
 // Samples of one work row around a block starting at column x0, split by parity: lane i of
 // `even` is column x0 + 2i, of `odd` column x0 + 2i + 1; `Left` is one pair of columns to the
@@ -665,21 +667,10 @@ HWY_INLINE void ForEachBlock(const ImageProcessor* processor, uint32_t y, uint32
         handler(Reconstruct<kChromaEven, kRedRow>(rows), x, blockPixels);
     }
     if (x >= width) return;
-    // The last, partial block reads up to column x + blockPixels + 1; the work buffer's margin
-    // is sized for 16-pixel blocks, so a longer block may need its neighbourhood copied first.
-    const size_t lastReadable = static_cast<size_t>(pitch) - 6;
-    if (x + blockPixels + 1 <= lastReadable) {
-        const uint8_t* const rows[5] = {mid - 2 * pitch + x, mid - pitch + x, mid + x,
-                                        mid + pitch + x, mid + 2 * pitch + x};
-        handler(Reconstruct<kChromaEven, kRedRow>(rows), x, width - x);
-        return;
-    }
-    constexpr size_t kScratchLine = kMaxBlockPixels + 4;
-    uint8_t scratch[5][kScratchLine] = {};
-    const size_t copied = lastReadable + 1 - (x - 2);
-    for (int r = 0; r < 5; ++r) std::memcpy(scratch[r], mid + (r - 2) * pitch + x - 2, copied);
-    const uint8_t* const rows[5] = {scratch[0] + 2, scratch[1] + 2, scratch[2] + 2, scratch[3] + 2,
-                                    scratch[4] + 2};
+    // The last, partial block reads up to column x + blockPixels + 1: into the next line, or
+    // past the last one into the buffer's slack.
+    const uint8_t* const rows[5] = {mid - 2 * pitch + x, mid - pitch + x, mid + x, mid + pitch + x,
+                                    mid + 2 * pitch + x};
     handler(Reconstruct<kChromaEven, kRedRow>(rows), x, width - x);
 }
 

@@ -1,7 +1,8 @@
-// The two frame converters and the padded work copy they share. On a worker pool a colour frame
-// is converted in horizontal bands that the threads take as they come: every band is padded,
-// then (with white balance on) measured, the gains set from the bands' sums, then converted.
+// The two frame converters and the padded work copy they share. A colour frame is converted in
+// horizontal bands, on a worker pool by whichever thread comes first: every band is padded, then
+// (with white balance on) measured, the gains set from the bands' sums, then converted.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -40,12 +41,15 @@ void PadRows(ImageProcessor* processor, const uint8_t* raw, uint32_t offset, uin
     const bool bordered = width >= kMinPaddedSize && height >= kMinPaddedSize;
     auto pad = [&](int64_t y, uint32_t rawRow) {
         uint8_t* line = WorkRow(processor, y);
-        std::memcpy(line, raw + offset + size_t{rawRow} * step, width);
+        const uint8_t* source = raw + offset + size_t{rawRow} * step;
+        std::memcpy(line, source, width);
         if (!bordered) return;
-        line[-1] = line[1];
-        line[-2] = line[2];
-        line[width] = line[width - 2];
-        line[width + 1] = line[width - 3];
+        // From the raw row rather than the bytes just copied, which are not yet readable
+        // without a stall.
+        line[-1] = source[1];
+        line[-2] = source[2];
+        line[width] = source[width - 2];
+        line[width + 1] = source[width - 3];
     };
     for (uint32_t y = first; y < end; ++y) pad(y, y);
     if (!bordered) return;
@@ -75,58 +79,100 @@ struct ColorFrameJob {
     ImageDestination image;
     uint32_t bands;
     ChannelSums sums[kMostBands] = {};
+    std::atomic<bool> padded[kMostBands] = {};
 
     uint32_t First(uint32_t band) const {
         return static_cast<uint32_t>(uint64_t{processor->height} * band / bands);
     }
 
-    static void Pad(void* context, uint32_t band) {
-        auto& job = *static_cast<ColorFrameJob*>(context);
-        PadRows(job.processor, job.raw, job.offset, job.step, job.First(band), job.First(band + 1));
+    void Pad(uint32_t band) {
+        PadRows(processor, raw, offset, step, First(band), First(band + 1));
+        padded[band].store(true, std::memory_order_release);
     }
-    static void Balance(void* context, uint32_t band) {
-        auto& job = *static_cast<ColorFrameJob*>(context);
-        job.sums[band] =
-            job.kernels.balanceSums(job.processor, job.phase, job.First(band), job.First(band + 1));
+    void Balance(uint32_t band) {
+        sums[band] = kernels.balanceSums(processor, phase, First(band), First(band + 1));
     }
-    static void Convert(void* context, uint32_t band) {
-        auto& job = *static_cast<ColorFrameJob*>(context);
-        const KernelRows rows{job.First(band), job.First(band + 1), job.image};
-        if (job.color) {
-            job.kernels.convertColorRows(job.processor, job.phase, rows);
+    void Convert(uint32_t band) {
+        const KernelRows rows{First(band), First(band + 1), image};
+        if (color) {
+            kernels.convertColorRows(processor, phase, rows);
         } else {
-            job.kernels.convertLumaRows(job.processor, job.phase, rows);
+            kernels.convertLumaRows(processor, phase, rows);
         }
     }
 
-    // Runs one step over every band, on the pool when there is more than one.
-    void ForEachBand(WorkerPool::Task step) {
-        if (bands == 1) return step(this, 0);
-        processor->workers->Run(step, this, bands);
+    // A band reads two rows either side, which the bands next to it pad (every band has two
+    // rows at least).
+    void AwaitNeighbours(uint32_t band) {
+        for (uint32_t b = band > 0 ? band - 1 : 0; b <= band + 1 && b < bands; ++b) {
+            WaitUntilSet(padded[b]);
+        }
+    }
+
+    // Pads run this many bands ahead of the steps that read them, so that a step rarely waits
+    // for a neighbour's padding still in progress on another thread, and finds the padded rows
+    // still in the cache.
+    static constexpr uint32_t kPadAhead = 2;
+
+    // Task t of the sequence pad 0, pad 1, pad 2, step 0, pad 3, step 1, ..., step n - 1.
+    struct Task {
+        bool pad;
+        uint8_t band;
+    };
+    Task order[2 * kMostBands] = {};
+
+    void Order() {
+        uint32_t task = 0;
+        uint32_t nextPad = 0;
+        for (uint32_t band = 0; band < bands; ++band) {
+            for (; nextPad < bands && nextPad <= band + kPadAhead; ++nextPad) {
+                order[task++] = {true, static_cast<uint8_t>(nextPad)};
+            }
+            order[task++] = {false, static_cast<uint8_t>(band)};
+        }
+    }
+
+    template <void (ColorFrameJob::*kStep)(uint32_t)>
+    static void PaddedStep(void* context, uint32_t task) {
+        auto& job = *static_cast<ColorFrameJob*>(context);
+        const Task& t = job.order[task];
+        if (t.pad) return job.Pad(t.band);
+        job.AwaitNeighbours(t.band);
+        (job.*kStep)(t.band);
+    }
+    static void ConvertStep(void* context, uint32_t band) {
+        static_cast<ColorFrameJob*>(context)->Convert(band);
+    }
+
+    // Runs `tasks` tasks, on the pool when it has more than the calling thread.
+    void RunTasks(WorkerPool::Task task, uint32_t tasks) {
+        WorkerPool* pool = processor->workers;
+        if (pool && pool->Threads() > 1) return pool->Run(task, this, tasks);
+        for (uint32_t t = 0; t < tasks; ++t) task(this, t);
     }
 
     void Run(bool balance) {
-        ForEachBand(Pad);
-        if (balance) {
-            ForEachBand(Balance);
-            ChannelSums total{};
-            for (uint32_t i = 0; i < bands; ++i) {
-                total.red += sums[i].red;
-                total.green += sums[i].green;
-                total.blue += sums[i].blue;
-            }
-            SetFrameGainsFromSums(processor, total);
-            processor->redGain.exchange(processor->frameRedGain);
-            processor->greenGain.exchange(processor->frameGreenGain);
-            processor->blueGain.exchange(processor->frameBlueGain);
+        Order();
+        if (!balance) return RunTasks(PaddedStep<&ColorFrameJob::Convert>, 2 * bands);
+        RunTasks(PaddedStep<&ColorFrameJob::Balance>, 2 * bands);
+        ChannelSums total{};
+        for (uint32_t i = 0; i < bands; ++i) {
+            total.red += sums[i].red;
+            total.green += sums[i].green;
+            total.blue += sums[i].blue;
         }
-        ForEachBand(Convert);
+        SetFrameGainsFromSums(processor, total);
+        processor->redGain.exchange(processor->frameRedGain);
+        processor->greenGain.exchange(processor->frameGreenGain);
+        processor->blueGain.exchange(processor->frameBlueGain);
+        RunTasks(ConvertStep, bands);
     }
 };
 
+// One thread takes the frame whole: its bands would only add hand-overs to itself.
 uint32_t BandCount(const ImageProcessor* processor) {
     if (!processor->workers || processor->workers->Threads() == 1) return 1;
-    return std::min(processor->height, kMostBands);
+    return std::clamp(processor->height / 2, 1u, kMostBands);
 }
 
 // The output buffer as a destination: rows packed top to bottom.

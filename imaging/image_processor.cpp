@@ -5,6 +5,7 @@
 
 #include "core/camera_device.h"
 #include "core/control_table.h"
+#include "imaging/bayer_kernels.h"
 #include "platform/kernel/pool.h"
 
 namespace bayercam {
@@ -157,7 +158,8 @@ void AllocateWorkBuffer(ImageProcessor* processor) {
         processor->workBuffer = nullptr;
     }
     if (processor->workBytes != 0) {
-        processor->workBuffer = static_cast<uint8_t*>(ExAllocatePoolZero(processor->workBytes));
+        processor->workBuffer = static_cast<uint8_t*>(
+            ExAllocatePoolZero(size_t{processor->workBytes} + kWorkReadSlack));
     }
     processor->rowPitch = static_cast<int32_t>(processor->workStride);
     processor->pixelOrigin =

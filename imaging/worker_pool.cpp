@@ -125,6 +125,12 @@ void WorkerPool::WorkerLoop(void* context) {
     }
 }
 
+void WaitUntilSet(const std::atomic<bool>& flag) {
+    auto set = [&] { return flag.load(std::memory_order_acquire); };
+    if (SpinUntil(set)) return;
+    while (!set()) KeDelayExecutionThread(-1);
+}
+
 uint32_t ConversionWorkerCount() {
     const uint32_t processors = KeQueryActiveProcessorCount();
     return std::min(processors > 1 ? processors - 1 : 0, WorkerPool::kMaxWorkers);

@@ -63,6 +63,9 @@ class WorkerPool {
     KEVENT finished_;  // set by whoever finishes a job's last part
 };
 
+// Waits for another part of the same job to set `flag`: polls, then sleeps a little at a time.
+void WaitUntilSet(const std::atomic<bool>& flag);
+
 // Workers for converting one stream's frames: one per further processor, at most kMaxWorkers.
 uint32_t ConversionWorkerCount();
 

@@ -71,14 +71,19 @@ TEST(PadRawFrame, NoBorderBelowEightPixels) {
 }
 
 TEST(PadRawFrame, ReadsRowsAtOffsetAndStep) {
-    // A 9 x 8 region at (3, 2) of a 20-byte-wide buffer.
+    // A 9 x 8 region at (3, 2) of a 20-byte-wide buffer; the border comes from the region too.
     std::vector<uint8_t> buffer(20 * 12);
     for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i);
     SizedProcessor processor(9, 8);
     PadRawFrame(processor.get(), buffer.data(), 2 * 20 + 3, 20);
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 9; ++x) {
-            ASSERT_EQ(Work(processor.get(), x, y), buffer[(y + 2) * 20 + x + 3]);
+    for (int y = -2; y < 10; ++y) {
+        // Rows above mirror about row 0, rows below repeat rows 4 and 5; columns mirror about
+        // the edge columns.
+        const int row = y < 0 ? -y : y < 8 ? y : y - 4;
+        for (int x = -2; x < 11; ++x) {
+            const int column = x < 0 ? -x : x < 9 ? x : 16 - x;
+            ASSERT_EQ(Work(processor.get(), x, y), buffer[(row + 2) * 20 + column + 3])
+                << x << ", " << y;
         }
     }
 }
