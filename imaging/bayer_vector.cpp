@@ -298,7 +298,9 @@ HWY_INLINE V16 ShortOutput(VU16 positive, VU16 negative) {
 }
 
 // The matrix of colour correction and its scalings (only the diagonal coefficients positive),
-// with sums below 2^16: the positive sum is one product.
+// with sums below 2^16: the positive sum is one product, and the constant terms are added only
+// when there are any (kConstants).
+template <bool kConstants>
 struct DiagonalMatrix {
     VU16 diagonal[3];
     VU16 negative[3][3];  // [output][input], the diagonal entry unused
@@ -321,10 +323,12 @@ struct DiagonalMatrix {
     HWY_INLINE V16 Output(const VU16 (&in)[3]) const {
         constexpr int a = (k + 1) % 3;
         constexpr int b = (k + 2) % 3;
-        const VU16 positiveSum = hn::Add(hn::Mul(in[k], diagonal[k]), positiveConstant[k]);
-        const VU16 negativeSum =
-            hn::Add(hn::Add(hn::Mul(in[a], negative[k][a]), hn::Mul(in[b], negative[k][b])),
-                    negativeConstant[k]);
+        VU16 positiveSum = hn::Mul(in[k], diagonal[k]);
+        VU16 negativeSum = hn::Add(hn::Mul(in[a], negative[k][a]), hn::Mul(in[b], negative[k][b]));
+        if constexpr (kConstants) {
+            positiveSum = hn::Add(positiveSum, positiveConstant[k]);
+            negativeSum = hn::Add(negativeSum, negativeConstant[k]);
+        }
         return ShortOutput(positiveSum, negativeSum);
     }
 
@@ -741,7 +745,13 @@ void ColorKernel(const ImageProcessor* processor, BayerPhase phase, const Kernel
     const MatrixSplit split = SplitFrameMatrix(processor);
     switch (ChooseMatrixForm(split)) {
         case MatrixForm::kDiagonal16:
-            return RunColor<DiagonalMatrix>(processor, phase, rows, split);
+            // Without brightness or contrast the constant terms are 0, and their additions go.
+            if (split.positiveConstant[0] == 0 && split.positiveConstant[1] == 0 &&
+                split.positiveConstant[2] == 0 && split.negativeConstant[0] == 0 &&
+                split.negativeConstant[1] == 0 && split.negativeConstant[2] == 0) {
+                return RunColor<DiagonalMatrix<false> >(processor, phase, rows, split);
+            }
+            return RunColor<DiagonalMatrix<true> >(processor, phase, rows, split);
         case MatrixForm::kShort16:
             return RunColor<ShortMatrix>(processor, phase, rows, split);
         case MatrixForm::kPairs:

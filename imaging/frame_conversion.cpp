@@ -101,18 +101,21 @@ struct ColorFrameJob {
         }
     }
 
-    // A band reads two rows either side, which the bands next to it pad (every band has two
-    // rows at least).
+    // A band reads two rows either side, and the last block of a row reads whole vectors on
+    // into the next line: rows that the band before it and the two after it pad (every band has
+    // two rows at least).
+    static constexpr uint32_t kReadAhead = 2;
+    // Pads run this many bands ahead of the steps that read them, so that a step waits only for
+    // padding already under way (never for one not yet taken), rarely at all, and finds the
+    // padded rows still in the cache.
+    static constexpr uint32_t kPadAhead = 2;
+    static_assert(kPadAhead >= kReadAhead);
+
     void AwaitNeighbours(uint32_t band) {
-        for (uint32_t b = band > 0 ? band - 1 : 0; b <= band + 1 && b < bands; ++b) {
+        for (uint32_t b = band > 0 ? band - 1 : 0; b <= band + kReadAhead && b < bands; ++b) {
             WaitUntilSet(padded[b]);
         }
     }
-
-    // Pads run this many bands ahead of the steps that read them, so that a step rarely waits
-    // for a neighbour's padding still in progress on another thread, and finds the padded rows
-    // still in the cache.
-    static constexpr uint32_t kPadAhead = 2;
 
     // Task t of the sequence pad 0, pad 1, pad 2, step 0, pad 3, step 1, ..., step n - 1.
     struct Task {
@@ -169,9 +172,12 @@ struct ColorFrameJob {
     }
 };
 
-// One thread takes the frame whole: its bands would only add hand-overs to itself.
+// One thread takes the frame whole: its bands would only add hand-overs to itself. So does a
+// frame narrower than the kernels' read past a line's end, which would reach beyond the next
+// line (see ColorFrameJob::kReadAhead).
 uint32_t BandCount(const ImageProcessor* processor) {
     if (!processor->workers || processor->workers->Threads() == 1) return 1;
+    if (processor->width < kWorkReadSlack) return 1;
     return std::clamp(processor->height / 2, 1u, kMostBands);
 }
 

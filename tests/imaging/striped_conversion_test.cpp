@@ -99,8 +99,10 @@ void ExpectMatch(const Shape& shape, BayerPhase phase, const Layout& layout,
 }
 
 TEST(StripedConversion, MatchesPlainKernelsForEveryPhaseLayoutAndSetting) {
-    const Shape shapes[] = {{1021, 37, 1016}, {1360, 1, 1360}, {64, 9, 64},
-                            {33, 8, 32},      {7, 5, 7},       {40, 200, 40}};
+    // Bands of two rows and an odd last one (96 x 41), the narrowest frame taken in bands
+    // (64 x 9), narrower ones taken whole (40 x 200).
+    const Shape shapes[] = {{1021, 37, 1016}, {1360, 1, 1360}, {64, 9, 64}, {33, 8, 32},
+                            {7, 5, 7},        {40, 200, 40},   {96, 41, 90}};
     const Layout layouts[] = {{false, false}, {true, false}, {false, true}, {true, true}};
     const Settings settings[] = {
         {1, 0, 128, 128}, {1, 1, 128, 128}, {0, 0, 200, 90}, {1, 0, 300, 50}, {0, 1, 128, 128}};
