@@ -91,7 +91,7 @@ void WorkerPool::Run(Task task, void* context, uint32_t parts) {
 bool WorkerPool::RunPart(uint32_t* generation) {
     const uint64_t ticket = claims_.fetch_add(1, std::memory_order_acq_rel);
     *generation = GenerationOf(ticket);
-    const uint64_t parts = (ticket >> kPartsShift) & 0xFFFF;
+    const uint64_t parts = (ticket >> kPartsShift) & kMaxParts;
     const uint64_t part = ticket & kPartMask;
     if (part >= parts) return false;
     // The job cannot end, nor task_ and context_ change, before this part is finished.
